@@ -1,0 +1,143 @@
+#pragma once
+
+#include "Pop3ReplyReader.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+#include <functional>
+
+namespace wrenkit {
+
+// One POP3 session over one TCP connection. Every method is synchronous for its caller: it
+// returns when its exchange is over, failed or was aborted, and keeps the caller's event loop
+// running while it waits, so that a cancel command (KillConn) can arrive. Outcomes are reported
+// through the Connected, Error and Disconnected signals and the Status property.
+class BasicPOP : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString Host READ Host WRITE setHost)
+    Q_PROPERTY(QString UserName READ UserName WRITE setUserName)
+    Q_PROPERTY(QString Password READ Password WRITE setPassword)
+    Q_PROPERTY(int Port READ Port WRITE setPort)
+    Q_PROPERTY(int TimeOut READ TimeOut WRITE setTimeOut)
+    Q_PROPERTY(QString MsgFrom READ MsgFrom)
+    Q_PROPERTY(QString MsgTo READ MsgTo)
+    Q_PROPERTY(QString MsgSubject READ MsgSubject)
+    Q_PROPERTY(QString MsgDate READ MsgDate)
+    Q_PROPERTY(QString MsgContentType READ MsgContentType)
+    Q_PROPERTY(QString MsgContentTranferEncoding READ MsgContentTranferEncoding)
+    Q_PROPERTY(int MsgPriority READ MsgPriority)
+    Q_PROPERTY(QString MsgContents READ MsgContents)
+    Q_PROPERTY(int MsgSize READ MsgSize)
+    Q_PROPERTY(int NumberOfMessages READ NumberOfMessages)
+    Q_PROPERTY(int Status READ Status)
+    Q_PROPERTY(QString StatusText READ StatusText)
+
+public:
+    // The error texts the control reports besides the socket's own descriptions.
+    static inline const QString PortNotSet = QStringLiteral("Port Not Set");
+    static inline const QString ConnectionTimedOut = QStringLiteral("Connection Timed Out");
+    static inline const QString InvalidUserName = QStringLiteral("Invalid User Name");
+    static inline const QString InvalidUserNameOrPassword = QStringLiteral("Invalid UserName or Password");
+    static inline const QString ServerNotResponding = QStringLiteral("Server Not Responding To POP3 Commands");
+    static inline const QString NumMsgsInInfo = QStringLiteral("NumMsgs in Info");
+    static inline const QString ConnectionLost = QStringLiteral("Connection Lost");
+    static inline const QString NoMessageReply = QStringLiteral("Server Not Responding or Zero-Length Message");
+    static inline const QString MessageRefused = QStringLiteral("Server Refused Message");
+    static inline const QString InvalidMessageNumber = QStringLiteral("Invalid Message Number");
+    static inline const QString NotConnSock = QStringLiteral("Not Conn Sock");
+    static inline const QString ServerTimedOut = QStringLiteral("Server Timed Out");
+    static inline const QString ReplyTooLarge = QStringLiteral("Reply Too Large");
+
+    explicit BasicPOP(QObject *parent = nullptr);
+    ~BasicPOP() override;
+
+    QString Host() const { return m_host; }
+    void setHost(const QString &host) { m_host = host; }
+    QString UserName() const { return m_userName; }
+    void setUserName(const QString &userName) { m_userName = userName; }
+    QString Password() const { return m_password; }
+    void setPassword(const QString &password) { m_password = password; }
+    int Port() const { return m_port; }
+    void setPort(int port) { m_port = port; }
+    int TimeOut() const { return m_timeOut; }
+    void setTimeOut(int seconds) { m_timeOut = seconds; }
+
+    QString MsgFrom() const { return m_msgFrom; }
+    QString MsgTo() const { return m_msgTo; }
+    QString MsgSubject() const { return m_msgSubject; }
+    QString MsgDate() const { return m_msgDate; }
+    QString MsgContentType() const { return m_msgContentType; }
+    QString MsgContentTranferEncoding() const { return m_msgContentTransferEncoding; }
+    int MsgPriority() const { return m_msgPriority; }
+    QString MsgContents() const { return QString::fromLatin1(m_reader.buffer()); }
+    // Size in bytes from the LIST reply of the last message examined; -1 when the listing gave none.
+    int MsgSize() const { return m_messageSizes.value(m_currentMessage, -1); }
+    int NumberOfMessages() const { return m_numberOfMessages; }
+    int Status() const { return m_status; }
+    QString StatusText() const { return {}; }
+
+    // Milliseconds per tick of the wait timer; one second unless a test shortens it.
+    void setTickInterval(int ms) { m_timer.setInterval(ms); }
+    // Cap on the bytes held from the server at once (see Pop3ReplyReader).
+    void setMaxReplyBytes(qsizetype bytes) { m_reader.setMaxBufferBytes(bytes); }
+
+public slots:
+    void Connect();
+    void KillConn();
+    void Disconnect();
+    void GetMessageInfo(int MessageNumber);
+    void DeleteMessage(int MessageNumber);
+
+signals:
+    void Connected();
+    void Error(const QString &ErrorText);
+    void Disconnected();
+
+private:
+    enum class WaitResult { Done, TimedOut, Aborted };
+
+    void onReadyRead();
+    void onSocketError(QAbstractSocket::SocketError error);
+    void onSocketDisconnected();
+
+    // Pumps the event loop until the condition holds, TimeOut seconds pass or the wait is aborted.
+    WaitResult waitFor(const std::function<bool()> &condition);
+    // Starts a reply of the given shape and sends one command line.
+    void send(const QByteArray &command, Pop3ReplyReader::Shape shape);
+    void closeSocket();
+    // The wait ran out: the stream can no longer be trusted to line up with our commands.
+    void timedOut(const QString &errorText);
+    void parseListing();
+
+    QTcpSocket m_socket;
+    QTimer m_timer;
+    Pop3ReplyReader m_reader;
+
+    QString m_host;
+    QString m_userName;
+    QString m_password;
+    int m_port = 0;
+    int m_timeOut = 0;
+
+    QString m_msgFrom;
+    QString m_msgTo;
+    QString m_msgSubject;
+    QString m_msgDate;
+    QString m_msgContentType;
+    QString m_msgContentTransferEncoding;
+    int m_msgPriority = 0;
+    int m_numberOfMessages = 0;
+    int m_status = 0;
+
+    int m_elapsedSeconds = 0;
+    bool m_abortFlag = false;
+    bool m_localClose = false; // the connection is being closed by us: no close event
+    QHash<int, int> m_messageSizes; // MessageSizes, by message number
+    int m_currentMessage = 0;
+};
+
+} // namespace wrenkit
