@@ -10,6 +10,13 @@ ScriptedPop3Server::ScriptedPop3Server(QObject *parent) : QObject(parent), m_ser
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+ScriptedPop3Server::~ScriptedPop3Server()
+{
+    // The sockets die with m_server, after the members their handlers use.
+    for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>())
+        socket->disconnect(this);
+}
+
 ScriptedPop3Server &ScriptedPop3Server::send(const QByteArray &bytes, int delayMs)
 {
     m_steps.append({Step::Send, bytes, delayMs});

@@ -18,6 +18,7 @@ class ScriptedPop3Server : public QObject
     Q_OBJECT
 public:
     explicit ScriptedPop3Server(QObject *parent = nullptr);
+    ~ScriptedPop3Server() override;
 
     quint16 port() const { return m_server.serverPort(); }
 
