@@ -7,7 +7,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 const QString nmService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString nmPath = QStringLiteral("/org/freedesktop/NetworkManager");
@@ -84,7 +85,8 @@ void NetworkManagerDialer::hangUp(quint32 handle)
 }
 
 QDBusMessage NetworkManagerDialer::call(const QString &path, const QString &interface, const QString &method,
-                                        const QVariantList &arguments, std::chrono::milliseconds timeout) const
+                                        const QVariantList &arguments,
+                                        std::chrono::milliseconds timeout) const
 {
     QDBusMessage message = QDBusMessage::createMethodCall(nmService, path, interface, method);
     message.setArguments(arguments);
@@ -93,8 +95,8 @@ QDBusMessage NetworkManagerDialer::call(const QString &path, const QString &inte
 
 QDBusObjectPath NetworkManagerDialer::findProfile(const QString &id) const
 {
-    const QDBusMessage list = call(settingsPath, settingsInterface, QStringLiteral("ListConnections"), {},
-                                   m_timeouts.call);
+    const QDBusMessage list =
+        call(settingsPath, settingsInterface, QStringLiteral("ListConnections"), {}, m_timeouts.call);
     if (!isOk(list))
         return {};
     const auto profiles = qdbus_cast<QList<QDBusObjectPath>>(list.arguments().constFirst());

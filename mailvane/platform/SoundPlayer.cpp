@@ -7,23 +7,34 @@
 #include <QSoundEffect>
 #include <QTimer>
 #include <QUrl>
+#include <QtEndian>
 
-using namespace std::chrono_literals;
+namespace
+{
 
-namespace {
-
-// Loading a local file takes far less; a file that stops the decoder short (a WAV header without its
-// data) never finishes loading and must not hold the wait for the whole bound.
-constexpr auto loadBound = 2s;
-
-// QSoundEffect plays RIFF WAVE files only, and an empty or foreign file would keep it loading for ever.
-bool looksLikeWave(const QString &path)
+// QSoundEffect plays RIFF WAVE files only, and its decoder waits for ever on a file that ends before the
+// start of its data chunk (an empty file, say), which would hold the wait for the whole bound. So only a
+// file with a format chunk and the start of a data chunk is handed to it.
+bool hasWaveHeader(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray head = file.read(12);
-    return head.size() == 12 && head.startsWith("RIFF") && head.endsWith("WAVE");
+    const QByteArray riff = file.read(12);
+    if (riff.size() != 12 || !riff.startsWith("RIFF") || !riff.endsWith("WAVE"))
+        return false;
+    bool format = false;
+    for (;;) {
+        const QByteArray chunk = file.read(8);
+        if (chunk.size() != 8)
+            return false;
+        if (chunk.startsWith("data"))
+            return format;
+        format = format || chunk.startsWith("fmt ");
+        const quint32 size = qFromLittleEndian<quint32>(chunk.constData() + 4);
+        if (!file.seek(file.pos() + size + (size & 1)))
+            return false;
+    }
 }
 
 } // namespace
@@ -32,7 +43,7 @@ SoundEffectPlayer::SoundEffectPlayer(std::chrono::milliseconds bound) : m_bound(
 
 void SoundEffectPlayer::playToEnd(const QString &path)
 {
-    if (path.isEmpty() || !looksLikeWave(path) || QMediaDevices::defaultAudioOutput().isNull())
+    if (path.isEmpty() || !hasWaveHeader(path) || QMediaDevices::defaultAudioOutput().isNull())
         return;
 
     QSoundEffect effect;
@@ -49,8 +60,6 @@ void SoundEffectPlayer::playToEnd(const QString &path)
     QObject::connect(&effect, &QSoundEffect::statusChanged, &loop, [&] {
         if (effect.status() == QSoundEffect::Error)
             end();
-        else if (effect.status() == QSoundEffect::Ready)
-            bound.start(m_bound);
     });
     QObject::connect(&effect, &QSoundEffect::playingChanged, &loop, [&] {
         if (effect.isPlaying())
@@ -59,7 +68,7 @@ void SoundEffectPlayer::playToEnd(const QString &path)
             end();
     });
 
-    bound.start(loadBound);
+    bound.start(m_bound);
     effect.setSource(QUrl::fromLocalFile(path));
     effect.play();
     if (!ended && effect.status() != QSoundEffect::Error)

@@ -12,7 +12,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 using ProfileSettings = QMap<QString, QVariantMap>;
 
@@ -133,7 +134,8 @@ private:
     int m_activations = 0;
 };
 
-namespace {
+namespace
+{
 
 // A private message bus with a fake NetworkManager on it. The fake lives on a thread of its own, because
 // the dialer blocks the test's thread while it waits for replies.
@@ -142,8 +144,9 @@ class FakeNetworkManagerBus
 public:
     FakeNetworkManagerBus(const QStringList &profileIds, uint finalState)
     {
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        m_daemon.start(
+            QStringLiteral("dbus-daemon"),
+            {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (!m_daemon.waitForStarted(5000))
             return;
         while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {
@@ -165,7 +168,8 @@ public:
                                   QDBusConnection::ExportAllSlots);
         for (int i = 0; i < profileIds.size(); ++i) {
             const QString path = QStringLiteral("/org/freedesktop/NetworkManager/Settings/%1").arg(i + 1);
-            m_service->registerObject(path, new FakeProfile(profileIds[i], nm), QDBusConnection::ExportAllSlots);
+            m_service->registerObject(path, new FakeProfile(profileIds[i], nm),
+                                      QDBusConnection::ExportAllSlots);
             settings->profiles << QDBusObjectPath(path);
         }
         m_nm.reset(nm);
@@ -177,7 +181,8 @@ public:
     ~FakeNetworkManagerBus()
     {
         if (m_nm) {
-            QMetaObject::invokeMethod(m_nm.get(), [this] { m_nm.reset(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                m_nm.get(), [this] { m_nm.reset(); }, Qt::BlockingQueuedConnection);
             m_thread.quit();
             m_thread.wait();
         }
@@ -228,12 +233,11 @@ void TestDialer::dialAndHangUp_data()
     const QString profile2 = QStringLiteral("/org/freedesktop/NetworkManager/Settings/2");
     const QString active1 = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/1");
     QTest::newRow("profile activates, hang-up deactivates")
-        << "Dial-up" << activated << true
-        << QStringList{"Activate " + profile2, "Deactivate " + active1};
+        << "Dial-up" << activated << true << QStringList{"Activate " + profile2, "Deactivate " + active1};
     QTest::newRow("no profile of that name") << "Elsewhere" << activated << false << QStringList{};
     QTest::newRow("empty name") << "" << activated << false << QStringList{};
-    QTest::newRow("activation fails") << "Dial-up" << deactivated << false
-                                      << QStringList{"Activate " + profile2};
+    QTest::newRow("activation fails")
+        << "Dial-up" << deactivated << false << QStringList{"Activate " + profile2};
     QTest::newRow("activation never ends: taken down again")
         << "Dial-up" << activating << false << QStringList{"Activate " + profile2, "Deactivate " + active1};
 }

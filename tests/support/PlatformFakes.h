@@ -9,7 +9,8 @@
 #include <QStringList>
 
 // Stand-ins for the platform services that answer as a test sets them and record what they were asked.
-namespace testsupport {
+namespace testsupport
+{
 
 class FakeConnectivity : public Connectivity
 {
