@@ -1,0 +1,22 @@
+#pragma once
+
+// The system beep.
+class Beeper
+{
+public:
+    virtual ~Beeper() = default;
+    virtual void beep() = 0;
+};
+
+// Beeps through QApplication; silent when the program runs without a widgets application.
+class ApplicationBeeper : public Beeper
+{
+public:
+    void beep() override;
+};
+
+class NullBeeper : public Beeper
+{
+public:
+    void beep() override {}
+};

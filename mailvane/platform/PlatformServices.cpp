@@ -1,0 +1,13 @@
+#include "PlatformServices.h"
+
+PlatformServices PlatformServices::system()
+{
+    return {std::make_unique<NetworkInfoConnectivity>(), std::make_unique<NetworkManagerDialer>(),
+            std::make_unique<SoundEffectPlayer>(), std::make_unique<ApplicationBeeper>()};
+}
+
+PlatformServices PlatformServices::fallback()
+{
+    return {std::make_unique<NullConnectivity>(), std::make_unique<NullDialer>(),
+            std::make_unique<NullSoundPlayer>(), std::make_unique<NullBeeper>()};
+}
