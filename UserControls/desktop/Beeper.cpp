@@ -2,9 +2,11 @@
 
 #include <QApplication>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
-namespace {
+namespace
+{
 class SystemBeeper : public Beeper
 {
 public:

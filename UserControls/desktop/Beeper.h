@@ -2,7 +2,8 @@
 
 #include <memory>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // The system beep.
 class Beeper

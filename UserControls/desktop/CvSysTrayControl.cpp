@@ -4,9 +4,11 @@
 
 #include <algorithm>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
-namespace {
+namespace
+{
 constexpr quint32 IconId = 1;
 const QString ToolTipName = QStringLiteral("ToolTip");
 const QString TrayIconName = QStringLiteral("TrayIcon");

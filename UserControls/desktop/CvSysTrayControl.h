@@ -8,7 +8,8 @@
 
 #include <memory>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 class PropertyBag;
 

@@ -7,7 +7,8 @@
 
 #include <algorithm>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 QString trayTipText(const TrayIconData &data)
 {

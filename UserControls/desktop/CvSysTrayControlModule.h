@@ -7,7 +7,8 @@
 #include <array>
 #include <memory>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // The notification record handed to the shell for one icon, laid out like the single-byte
 // NOTIFYICONDATA record of the Windows shell: the controls fill every field before each call.
@@ -15,16 +16,17 @@ struct TrayIconData {
     static constexpr int TipLength = 64;
 
     quint32 cbSize = 0;
-    quintptr hWnd = 0;           // identity of the owning control
-    quint32 uID = 0;             // icon number within that control
-    quint32 uFlags = 0;          // which of the fields below are valid
+    quintptr hWnd = 0;  // identity of the owning control
+    quint32 uID = 0;    // icon number within that control
+    quint32 uFlags = 0; // which of the fields below are valid
     quint32 uCallbackMessage = 0;
     QIcon hIcon;
     std::array<char, TipLength> szTip{}; // Latin-1, NUL-terminated when it fits
 };
 
 // Values of the record and of the shell calls.
-namespace TrayShell {
+namespace TrayShell
+{
 constexpr quint32 RecordSize = 88;
 constexpr quint32 FlagMessage = 1;
 constexpr quint32 FlagIcon = 2;

@@ -8,9 +8,11 @@
 
 #include <exception>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
-namespace {
+namespace
+{
 // Off by default; QT_LOGGING_RULES="wrenkit.hotkey.warning=true" shows failing handlers.
 Q_LOGGING_CATEGORY(lcHotKey, "wrenkit.hotkey", QtCriticalMsg)
 

@@ -6,7 +6,8 @@
 
 class QTimer;
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 class Beeper;
 class KeyStateSource;
@@ -30,7 +31,8 @@ class HotKeyCtrl : public QObject
 public:
     explicit HotKeyCtrl(QObject *parent = nullptr);
     // keys may be null: the control then samples nothing and reports itself unavailable.
-    HotKeyCtrl(std::unique_ptr<KeyStateSource> keys, std::unique_ptr<Beeper> beeper, QObject *parent = nullptr);
+    HotKeyCtrl(std::unique_ptr<KeyStateSource> keys, std::unique_ptr<Beeper> beeper,
+               QObject *parent = nullptr);
     ~HotKeyCtrl() override;
 
     // 0 unless a function key is set; other values given to the setter are ignored.

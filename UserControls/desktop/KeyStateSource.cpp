@@ -6,9 +6,11 @@
 
 #include <QGuiApplication>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
-namespace {
+namespace
+{
 // An X client that Qt itself runs through xcb sees the X server's keyboard; otherwise a Wayland
 // session hides the keyboard from X clients that do not have the focus.
 [[maybe_unused]] bool isWaylandSession()

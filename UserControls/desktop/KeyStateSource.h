@@ -2,7 +2,8 @@
 
 #include <memory>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // Whether a key is down at this moment, by Windows virtual-key code: 112 to 123 are F1 to F12,
 // 16 Shift, 17 Control, 18 Alt (either side). Other codes read as up.

@@ -2,7 +2,8 @@
 
 #include "CvSysTrayControlModule.h"
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // Used where there is no notification area: accepts every request and shows nothing.
 class NullShellNotifyIcon : public ShellNotifyIcon

@@ -1,6 +1,7 @@
 #include "PropertyBag.h"
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 QVariant PropertyBag::readProperty(const QString &name, const QVariant &defaultValue) const
 {

@@ -4,7 +4,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // The saved design-time state of a control, by property name. A value equal to the property's
 // default is not stored, so reading it back gives the default again.

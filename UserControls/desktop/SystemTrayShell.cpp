@@ -1,6 +1,7 @@
 #include "SystemTrayShell.h"
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 SystemTrayShell::~SystemTrayShell() = default;
 
@@ -20,10 +21,11 @@ void SystemTrayShell::notify(TrayShell::Message message, const TrayIconData &dat
     if (data.uFlags & TrayShell::FlagTip)
         icon->setToolTip(trayTipText(data));
     if (data.uFlags & TrayShell::FlagMessage) {
-        connect(icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (const int code = codeFor(reason))
-                emit mouseEvent(code);
-        });
+        connect(icon.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (const int code = codeFor(reason))
+                        emit mouseEvent(code);
+                });
     }
     icon->show();
     m_icons.emplace(id, std::move(icon));

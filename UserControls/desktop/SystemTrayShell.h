@@ -7,7 +7,8 @@
 #include <map>
 #include <utility>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // The notification area through QSystemTrayIcon (needs a QApplication). One QSystemTrayIcon per
 // (hWnd, uID) identity; adding an identity that is already shown is refused, as the Windows shell does.

@@ -5,9 +5,11 @@
 
 #include <span>
 
-namespace wrenkit {
+namespace wrenkit
+{
 
-namespace {
+namespace
+{
 // The keysyms that stand for a virtual-key code; any of them being down counts.
 std::span<const KeySym> keysymsFor(int virtualKey)
 {

@@ -4,7 +4,8 @@
 
 using Display = struct _XDisplay;
 
-namespace wrenkit {
+namespace wrenkit
+{
 
 // Reads key states from the X server's keyboard map over a connection of its own, so it needs
 // nothing from Qt's platform plugin.
