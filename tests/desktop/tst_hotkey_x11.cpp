@@ -1,11 +1,11 @@
 // HotKeyCtrl against a real X server: keys are pressed through XTEST on a private Xvfb.
 #include "HotKeyCtrl.h"
+#include "HotKeyTestHelpers.h"
 #include "X11Client.h"
 #include "XvfbServer.h"
 
 #include <QApplication>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QtTest>
 
 using namespace wrenkit;
@@ -52,11 +52,8 @@ private slots:
             QVERIFY2(m_x->pressKey(qPrintable(key)), qPrintable(key));
 
         QSignalSpy pressed(&ctrl, &HotKeyCtrl::HotKeyPressed);
-        int ticks = 0;
-        connect(ctrl.findChild<QTimer *>(QStringLiteral("hkTimer")), &QTimer::timeout, this,
-                [&ticks] { ++ticks; });
-        ctrl.setInterval(25);
-        QTRY_VERIFY(ticks >= 4);
+        const int ticks = hotkeytest::runTicks(ctrl, 25, 4);
+        QVERIFY(ticks >= 4);
         QCOMPARE(pressed.count(), raised ? ticks : 0);
     }
 };
