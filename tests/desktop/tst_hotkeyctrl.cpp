@@ -181,6 +181,34 @@ private slots:
         QVERIFY(!m_ctrl->Enabled());
     }
 
+    void waylandOrNoDisplayGivesNoKeySource_data()
+    {
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("waylandDisplay");
+
+        QTest::newRow("Wayland session") << QByteArray(":0") << QByteArray("wayland-0");
+        QTest::newRow("no display") << QByteArray() << QByteArray();
+        QTest::newRow("display that does not open") << QByteArray(":59999") << QByteArray();
+    }
+    void waylandOrNoDisplayGivesNoKeySource()
+    {
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, waylandDisplay);
+        const QByteArray savedDisplay = qgetenv("DISPLAY");
+        const QByteArray savedWayland = qgetenv("WAYLAND_DISPLAY");
+        const auto setOrUnset = [](const char *name, const QByteArray &value) {
+            value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
+        };
+        setOrUnset("DISPLAY", display);
+        setOrUnset("WAYLAND_DISPLAY", waylandDisplay);
+
+        const bool available = HotKeyCtrl().isAvailable();
+
+        setOrUnset("DISPLAY", savedDisplay);
+        setOrUnset("WAYLAND_DISPLAY", savedWayland);
+        QVERIFY(!available);
+    }
+
     void withoutAKeySourceItIsUnavailableAndSilent()
     {
         HotKeyCtrl ctrl(nullptr, std::make_unique<CountingBeeper>(&m_beeps));

@@ -10,6 +10,8 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace wrenkit;
 using traytest::buttons;
 using traytest::redIcon;
@@ -79,6 +81,14 @@ private slots:
         const unsigned long socket = m_x->parentOf(window);
         QVERIFY(socket != m_x->rootWindow());
         QCOMPARE(trayWindow()->toolTip(), QStringLiteral("Mailvane"));
+
+        // A second add for the same icon is refused, as the shell does.
+        tray.PlaceInTray();
+        const auto windows = QApplication::topLevelWidgets();
+        QCOMPARE(
+            std::count_if(windows.begin(), windows.end(),
+                          [](QWidget *w) { return w->objectName() == QLatin1String("QSystemTrayIconSys"); }),
+            1);
 
         tray.RemoveFromTray();
         QVERIFY(!trayWindow());
