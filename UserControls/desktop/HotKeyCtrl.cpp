@@ -1,0 +1,121 @@
+#include "HotKeyCtrl.h"
+
+#include "Beeper.h"
+#include "KeyStateSource.h"
+
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <exception>
+
+namespace wrenkit
+{
+
+namespace
+{
+// Off by default; QT_LOGGING_RULES="wrenkit.hotkey.warning=true" shows failing handlers.
+Q_LOGGING_CATEGORY(lcHotKey, "wrenkit.hotkey", QtCriticalMsg)
+
+constexpr short FirstFunctionKey = 112; // F1
+constexpr short LastFunctionKey = 123;  // F12
+constexpr short Shift = 16;
+constexpr short Alt = 18;
+
+bool isFunctionKey(short key)
+{
+    return key >= FirstFunctionKey && key <= LastFunctionKey;
+}
+} // namespace
+
+HotKeyCtrl::HotKeyCtrl(QObject *parent) : HotKeyCtrl(createKeyStateSource(), createSystemBeeper(), parent) {}
+
+HotKeyCtrl::HotKeyCtrl(std::unique_ptr<KeyStateSource> keys, std::unique_ptr<Beeper> beeper, QObject *parent)
+    : QObject(parent), m_keys(std::move(keys)), m_beeper(std::move(beeper)), m_timer(new QTimer(this))
+{
+    m_timer->setObjectName(QStringLiteral("hkTimer"));
+    m_timer->setInterval(0);
+    connect(m_timer, &QTimer::timeout, this, &HotKeyCtrl::tick);
+}
+
+HotKeyCtrl::~HotKeyCtrl() = default;
+
+short HotKeyCtrl::HotKey() const
+{
+    return isFunctionKey(m_hotKey) ? m_hotKey : short(0);
+}
+
+void HotKeyCtrl::setHotKey(short key)
+{
+    if (isFunctionKey(key))
+        m_hotKey = key;
+}
+
+void HotKeyCtrl::setModifier(short key)
+{
+    m_modifier = (key >= Shift && key <= Alt) ? key : short(0);
+}
+
+int HotKeyCtrl::Interval() const
+{
+    return m_timer->interval();
+}
+
+void HotKeyCtrl::setInterval(int milliseconds)
+{
+    if (milliseconds < 0)
+        return;
+    m_timer->setInterval(milliseconds);
+    updateTimer();
+}
+
+void HotKeyCtrl::setEnabled(bool enabled)
+{
+    if (!isFunctionKey(m_hotKey))
+        return;
+    m_enabled = enabled;
+    updateTimer();
+}
+
+void HotKeyCtrl::updateTimer()
+{
+    // A QTimer of interval 0 would fire at every turn of the event loop; here 0 means off.
+    if (m_enabled && m_timer->interval() > 0) {
+        if (!m_timer->isActive())
+            m_timer->start();
+    } else {
+        m_timer->stop();
+    }
+}
+
+bool HotKeyCtrl::isDown(int virtualKey)
+{
+    return m_keys && m_keys->isKeyDown(virtualKey);
+}
+
+void HotKeyCtrl::tick()
+{
+    if (!m_keys)
+        return;
+    bool pressed = isDown(m_hotKey);
+    if (m_modifier >= 1) {
+        // Both keys are sampled at every tick, the function key first.
+        const bool modifierDown = isDown(m_modifier);
+        pressed = pressed && modifierDown;
+    }
+    if (!pressed)
+        return;
+
+    try {
+        emit HotKeyPressed();
+        return;
+    } catch (const std::exception &e) {
+        qCWarning(lcHotKey) << "HotKeyPressed handler failed:" << e.what();
+    } catch (...) {
+        qCWarning(lcHotKey) << "HotKeyPressed handler failed";
+    }
+    m_beeper->beep();
+    m_enabled = false;
+    updateTimer();
+}
+
+} // namespace wrenkit

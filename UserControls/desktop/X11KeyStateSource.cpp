@@ -1,0 +1,66 @@
+#include "X11KeyStateSource.h"
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <span>
+
+namespace wrenkit
+{
+
+namespace
+{
+// The keysyms that stand for a virtual-key code; any of them being down counts.
+std::span<const KeySym> keysymsFor(int virtualKey)
+{
+    static constexpr KeySym functionKeys[] = {XK_F1, XK_F2, XK_F3, XK_F4,  XK_F5,  XK_F6,
+                                              XK_F7, XK_F8, XK_F9, XK_F10, XK_F11, XK_F12};
+    static constexpr KeySym shift[] = {XK_Shift_L, XK_Shift_R};
+    static constexpr KeySym control[] = {XK_Control_L, XK_Control_R};
+    static constexpr KeySym alt[] = {XK_Alt_L, XK_Alt_R};
+
+    switch (virtualKey) {
+    case 16:
+        return shift;
+    case 17:
+        return control;
+    case 18:
+        return alt;
+    default:
+        if (virtualKey >= 112 && virtualKey <= 123)
+            return std::span(functionKeys).subspan(virtualKey - 112, 1);
+        return {};
+    }
+}
+} // namespace
+
+std::unique_ptr<X11KeyStateSource> X11KeyStateSource::open(const char *displayName)
+{
+    Display *display = XOpenDisplay(displayName);
+    if (!display)
+        return nullptr;
+    return std::unique_ptr<X11KeyStateSource>(new X11KeyStateSource(display));
+}
+
+X11KeyStateSource::~X11KeyStateSource()
+{
+    XCloseDisplay(m_display);
+}
+
+bool X11KeyStateSource::isKeyDown(int virtualKey)
+{
+    const auto keysyms = keysymsFor(virtualKey);
+    if (keysyms.empty())
+        return false;
+
+    char keys[32];
+    XQueryKeymap(m_display, keys);
+    for (const KeySym sym : keysyms) {
+        const KeyCode code = XKeysymToKeycode(m_display, sym);
+        if (code != 0 && (keys[code / 8] & (1 << (code % 8))))
+            return true;
+    }
+    return false;
+}
+
+} // namespace wrenkit
