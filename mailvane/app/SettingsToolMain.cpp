@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 const char *const kUsage = R"(Usage:
   mailvane-settings export [KEY]   print the settings store, or the key KEY and all below it,
                                    as REGEDIT4 text (UTF-8)
@@ -66,11 +67,14 @@ int main(int argc, char *argv[])
     const QString fileName = args.at(1);
     QFile file(fileName);
     const bool opened = fileName == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                        : file.open(QIODevice::ReadOnly);
+                                                       : file.open(QIODevice::ReadOnly);
     if (!opened)
         return fail(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
     const RegImportResult result = importRegFile(store, file.readAll());
     if (!result.ok)
-        return fail(QStringLiteral("%1:%2: %3; nothing was imported").arg(fileName).arg(result.line).arg(result.error));
+        return fail(QStringLiteral("%1:%2: %3; nothing was imported")
+                        .arg(fileName)
+                        .arg(result.line)
+                        .arg(result.error));
     return 0;
 }

@@ -7,7 +7,8 @@
 #include <QFile>
 #include <QSaveFile>
 
-namespace {
+namespace
+{
 // Escapes for a desktop entry string value.
 QString escapeValue(QString text)
 {
@@ -38,7 +39,10 @@ XdgAutostartEntry::XdgAutostartEntry(const QString &program, const QString &fold
 {
 }
 
-QString XdgAutostartEntry::filePath() const { return m_folder + QStringLiteral("/Mailvane.desktop"); }
+QString XdgAutostartEntry::filePath() const
+{
+    return m_folder + QStringLiteral("/Mailvane.desktop");
+}
 
 QString XdgAutostartEntry::defaultFolder()
 {
@@ -62,7 +66,8 @@ QString XdgAutostartEntry::contents(const QString &program)
                           "Exec=%2\n"
                           "Icon=%3\n"
                           "Terminal=false\n")
-        .arg(escapeValue(mailvane::productName()), escapeValue(quoteExecArgument(program)), escapeValue(program));
+        .arg(escapeValue(mailvane::productName()), escapeValue(quoteExecArgument(program)),
+             escapeValue(program));
 }
 
 bool XdgAutostartEntry::install()
@@ -76,4 +81,7 @@ bool XdgAutostartEntry::install()
     return file.commit();
 }
 
-bool XdgAutostartEntry::remove() { return !QFile::exists(filePath()) || QFile::remove(filePath()); }
+bool XdgAutostartEntry::remove()
+{
+    return !QFile::exists(filePath()) || QFile::remove(filePath());
+}

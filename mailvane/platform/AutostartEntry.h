@@ -17,7 +17,8 @@ public:
 class XdgAutostartEntry : public AutostartEntry
 {
 public:
-    explicit XdgAutostartEntry(const QString &program = defaultProgram(), const QString &folder = defaultFolder());
+    explicit XdgAutostartEntry(const QString &program = defaultProgram(),
+                               const QString &folder = defaultFolder());
     bool install() override;
     bool remove() override;
 

@@ -5,7 +5,8 @@
 #include <QFile>
 #include <QSet>
 
-namespace {
+namespace
+{
 
 // Undoes the escapes of a desktop entry string value.
 QString unescapeValue(const QString &value)
@@ -19,11 +20,21 @@ QString unescapeValue(const QString &value)
         }
         const QChar e = value.at(++i);
         switch (e.unicode()) {
-        case 's': out += QLatin1Char(' '); break;
-        case 'n': out += QLatin1Char('\n'); break;
-        case 't': out += QLatin1Char('\t'); break;
-        case 'r': out += QLatin1Char('\r'); break;
-        default: out += e; break;
+        case 's':
+            out += QLatin1Char(' ');
+            break;
+        case 'n':
+            out += QLatin1Char('\n');
+            break;
+        case 't':
+            out += QLatin1Char('\t');
+            break;
+        case 'r':
+            out += QLatin1Char('\r');
+            break;
+        default:
+            out += e;
+            break;
         }
     }
     return out;
@@ -79,7 +90,8 @@ QList<DesktopMailClient> findMailClients(const QStringList &dataDirs)
     QSet<QString> seenIds;
     for (const QString &dataDir : dataDirs) {
         const QDir apps(dataDir + QStringLiteral("/applications"));
-        QDirIterator it(apps.path(), {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(apps.path(), {QStringLiteral("*.desktop")}, QDir::Files,
+                        QDirIterator::Subdirectories);
         QStringList files;
         while (it.hasNext())
             files.append(it.next());
@@ -96,7 +108,8 @@ QList<DesktopMailClient> findMailClients(const QStringList &dataDirs)
                 !types.contains(QLatin1String("x-scheme-handler/mailto")) ||
                 entry.value(QStringLiteral("Name")).isEmpty())
                 continue;
-            clients.append({entry.value(QStringLiteral("Name")), stripFieldCodes(entry.value(QStringLiteral("Exec")))});
+            clients.append(
+                {entry.value(QStringLiteral("Name")), stripFieldCodes(entry.value(QStringLiteral("Exec")))});
         }
     }
     return clients;
@@ -134,7 +147,8 @@ VirtualKey mailClientsView(const QList<DesktopMailClient> &clients)
     for (const DesktopMailClient &client : clients) {
         if (client.name.contains(QLatin1Char('\\')))
             continue; // cannot be a key name
-        const VirtualKey command{QStringLiteral("Command"), {RegValue{QString(), RegType::String, client.command}}, {}};
+        const VirtualKey command{
+            QStringLiteral("Command"), {RegValue{QString(), RegType::String, client.command}}, {}};
         const VirtualKey open{QStringLiteral("open"), {}, {command}};
         const VirtualKey shell{QStringLiteral("Shell"), {}, {open}};
         mail.subKeys.append({client.name, {RegValue{QString(), RegType::String, client.name}}, {shell}});

@@ -5,7 +5,8 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 
-namespace {
+namespace
+{
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 
 QString profileId(QDBusConnection &bus, const QString &path, int timeoutMs)
@@ -39,9 +40,9 @@ QStringList networkManagerConnectionNames(QDBusConnection bus, int timeoutMs)
     QStringList names;
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService))
         return names;
-    const auto call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
-                                                     QStringLiteral("org.freedesktop.NetworkManager.Settings"),
-                                                     QStringLiteral("ListConnections"));
+    const auto call = QDBusMessage::createMethodCall(
+        kService, QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
+        QStringLiteral("org.freedesktop.NetworkManager.Settings"), QStringLiteral("ListConnections"));
     const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return names;

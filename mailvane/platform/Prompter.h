@@ -24,7 +24,8 @@ class ConsolePrompter : public Prompter
 public:
     void message(const QString &title, const QString &text) override;
     bool question(const QString &title, const QString &text) override;
-    std::optional<QString> input(const QString &title, const QString &prompt, const QString &defaultText) override;
+    std::optional<QString> input(const QString &title, const QString &prompt,
+                                 const QString &defaultText) override;
 };
 
 // Remembers every call and answers from a script: questions with questionAnswer, input boxes with the
@@ -40,7 +41,8 @@ public:
 
     void message(const QString &title, const QString &text) override;
     bool question(const QString &title, const QString &text) override;
-    std::optional<QString> input(const QString &title, const QString &prompt, const QString &defaultText) override;
+    std::optional<QString> input(const QString &title, const QString &prompt,
+                                 const QString &defaultText) override;
 
     QList<Call> calls;
     bool questionAnswer = false;

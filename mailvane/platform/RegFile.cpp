@@ -4,18 +4,28 @@
 
 #include <variant>
 
-namespace {
+namespace
+{
 
 QString quote(const QString &text)
 {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case '\\': out += QLatin1String("\\\\"); break;
-        case '"': out += QLatin1String("\\\""); break;
-        case '\n': out += QLatin1String("\\n"); break;
-        case '\r': out += QLatin1String("\\r"); break;
-        default: out += c;
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '"':
+            out += QLatin1String("\\\"");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        default:
+            out += c;
         }
     }
     return out + QLatin1Char('"');
@@ -73,11 +83,20 @@ QString parseQuoted(const QString &line, qsizetype &pos)
         if (++pos == line.size())
             break;
         switch (line.at(pos).unicode()) {
-        case '\\': out += QLatin1Char('\\'); break;
-        case '"': out += QLatin1Char('"'); break;
-        case 'n': out += QLatin1Char('\n'); break;
-        case 'r': out += QLatin1Char('\r'); break;
-        default: throw ParseError{QStringLiteral("unknown escape \\%1").arg(line.at(pos))};
+        case '\\':
+            out += QLatin1Char('\\');
+            break;
+        case '"':
+            out += QLatin1Char('"');
+            break;
+        case 'n':
+            out += QLatin1Char('\n');
+            break;
+        case 'r':
+            out += QLatin1Char('\r');
+            break;
+        default:
+            throw ParseError{QStringLiteral("unknown escape \\%1").arg(line.at(pos))};
         }
     }
     throw ParseError{QStringLiteral("missing closing quote")};
@@ -146,7 +165,8 @@ QList<Op> parse(const QByteArray &content, RegImportResult &result)
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (!header) {
-            if (line != QLatin1String("REGEDIT4") && line != QLatin1String("Windows Registry Editor Version 5.00"))
+            if (line != QLatin1String("REGEDIT4") &&
+                line != QLatin1String("Windows Registry Editor Version 5.00"))
                 throw ParseError{QStringLiteral("the file does not start with REGEDIT4")};
             header = true;
         } else if (line.startsWith(QLatin1Char('['))) {

@@ -13,7 +13,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // "MVNR" in the file header marks a Mailvane registry.
 constexpr int kApplicationId = 0x4d564e52;
@@ -115,7 +116,10 @@ bool isStoreFailure(int rc)
     }
 }
 
-bool validKeyName(const QString &name) { return !name.isEmpty() && !name.contains(QLatin1Char('\\')); }
+bool validKeyName(const QString &name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('\\'));
+}
 
 std::optional<quint32> toDWord(const QVariant &data)
 {
@@ -222,7 +226,10 @@ QString RegValue::text() const
 
 // --- RegistryKey ---
 
-QString RegistryKey::name() const { return m_path.section(QLatin1Char('\\'), -1); }
+QString RegistryKey::name() const
+{
+    return m_path.section(QLatin1Char('\\'), -1);
+}
 
 RegistryKey RegistryKey::subKey(const QString &path) const
 {
@@ -263,11 +270,15 @@ bool RegistryKey::removeSubKey(const QString &name) const
 {
     if (!isValid() || m_node || !validKeyName(name))
         return false;
-    return m_store->writeOk("DELETE FROM keys WHERE parent = ? AND nkey = ?", {m_id, registryNameKey(name)}) &&
+    return m_store->writeOk("DELETE FROM keys WHERE parent = ? AND nkey = ?",
+                            {m_id, registryNameKey(name)}) &&
            sqlite3_changes(m_store->m_db) > 0;
 }
 
-int RegistryKey::subKeyCount() const { return int(subKeyNames().size()); }
+int RegistryKey::subKeyCount() const
+{
+    return int(subKeyNames().size());
+}
 
 QStringList RegistryKey::subKeyNames() const
 {
@@ -310,7 +321,8 @@ std::optional<RegValue> RegistryKey::value(const QString &name) const
         return std::nullopt;
     const auto type = RegType(q.integer(1));
     return RegValue{q.text(0), type,
-                    type == RegType::DWord ? QVariant::fromValue(quint32(q.integer(2))) : QVariant(q.text(2))};
+                    type == RegType::DWord ? QVariant::fromValue(quint32(q.integer(2)))
+                                           : QVariant(q.text(2))};
 }
 
 bool RegistryKey::addValue(const QString &name, const QVariant &data, std::optional<RegType> type) const
@@ -343,9 +355,10 @@ bool RegistryKey::setValue(const RegValue &value) const
     if (!isValid() || m_node)
         return false;
     const auto v = makeValue(value.name, value.data, value.type);
-    return v && m_store->writeOk("INSERT INTO vals(key, name, nkey, type, data) VALUES(?, ?, ?, ?, ?) "
-                                 "ON CONFLICT(key, nkey) DO UPDATE SET type = excluded.type, data = excluded.data",
-                                 {m_id, v->name, registryNameKey(v->name), int(v->type), v->data});
+    return v &&
+           m_store->writeOk("INSERT INTO vals(key, name, nkey, type, data) VALUES(?, ?, ?, ?, ?) "
+                            "ON CONFLICT(key, nkey) DO UPDATE SET type = excluded.type, data = excluded.data",
+                            {m_id, v->name, registryNameKey(v->name), int(v->type), v->data});
 }
 
 bool RegistryKey::removeValue(const QString &name) const
@@ -373,8 +386,9 @@ QList<RegValue> RegistryKey::values() const
     Query q(m_store->m_db, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY id", {m_id});
     while (q.next()) {
         const auto type = RegType(q.integer(1));
-        result.append({q.text(0), type,
-                       type == RegType::DWord ? QVariant::fromValue(quint32(q.integer(2))) : QVariant(q.text(2))});
+        result.append(
+            {q.text(0), type,
+             type == RegType::DWord ? QVariant::fromValue(quint32(q.integer(2))) : QVariant(q.text(2))});
     }
     return result;
 }
@@ -392,7 +406,10 @@ RegistryStore::RegistryStore(const QString &path, Prompter *prompter) : m_path(p
     openFile();
 }
 
-RegistryStore::~RegistryStore() { closeDatabase(); }
+RegistryStore::~RegistryStore()
+{
+    closeDatabase();
+}
 
 QString RegistryStore::defaultPath()
 {
@@ -407,7 +424,8 @@ QString RegistryStore::defaultPath()
 
 QString RegistryStore::rootName(Root which)
 {
-    return which == Root::LocalMachine ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
+    return which == Root::LocalMachine ? QStringLiteral("HKEY_LOCAL_MACHINE")
+                                       : QStringLiteral("HKEY_CURRENT_USER");
 }
 
 RegistryKey RegistryStore::root(Root which)
@@ -445,7 +463,8 @@ RegistryKey RegistryStore::makeKey(qint64 id, int root, const QStringList &names
 
 RegistryKey RegistryStore::storedSubKey(const RegistryKey &parent, const QString &name)
 {
-    Query q(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?", {parent.m_id, registryNameKey(name)});
+    Query q(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?",
+            {parent.m_id, registryNameKey(name)});
     if (!q.next())
         return {};
     const QString stored = q.text(1);
@@ -459,7 +478,8 @@ RegistryKey RegistryStore::viewSubKey(const RegistryKey &parent, const QString &
     auto view = std::make_shared<VirtualKey>();
     bool found = false;
     for (const Mount &m : std::as_const(m_mounts)) {
-        if (m.root != parent.m_root || m.names.size() < names.size() || !sameNames(m.names, names, names.size()))
+        if (m.root != parent.m_root || m.names.size() < names.size() ||
+            !sameNames(m.names, names, names.size()))
             continue;
         if (!found)
             view->name = m.names.at(names.size() - 1);
@@ -521,7 +541,10 @@ int RegistryStore::write(const char *sql, const QVariantList &args)
     return q.rc;
 }
 
-bool RegistryStore::writeOk(const char *sql, const QVariantList &args) { return write(sql, args) == SQLITE_DONE; }
+bool RegistryStore::writeOk(const char *sql, const QVariantList &args)
+{
+    return write(sql, args) == SQLITE_DONE;
+}
 
 void RegistryStore::tell(const QString &text)
 {
@@ -531,7 +554,8 @@ void RegistryStore::tell(const QString &text)
         qWarning("%s", qUtf8Printable(text));
 }
 
-namespace {
+namespace
+{
 // Makes the folder and, for a new store, an empty file only its owner may read.
 void prepareFile(const QString &path)
 {
@@ -542,7 +566,8 @@ void prepareFile(const QString &path)
         const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
-    } else if (info.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)) {
+    } else if (info.permissions() &
+               (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)) {
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
 }
@@ -622,16 +647,18 @@ bool RegistryStore::isOurStore(bool *corrupt)
         sqlite3_exec(m_db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
     } else if (!m_toldWriteFailure) {
         m_toldWriteFailure = true;
-        tell(QStringLiteral("Mailvane cannot save its settings in %1: the file is read-only. Changes made now "
-                            "are lost when Mailvane ends.")
-                 .arg(QDir::toNativeSeparators(m_path)));
+        tell(
+            QStringLiteral("Mailvane cannot save its settings in %1: the file is read-only. Changes made now "
+                           "are lost when Mailvane ends.")
+                .arg(QDir::toNativeSeparators(m_path)));
     }
     return true;
 }
 
 bool RegistryStore::createSchema()
 {
-    return transaction([this] { return sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK; });
+    return transaction(
+        [this] { return sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK; });
 }
 
 void RegistryStore::moveAside()

@@ -7,7 +7,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 const QString kSettingsPath = QStringLiteral("Software\\Corvanta\\Mailvane 1.0");
 const QString kAccounts = QStringLiteral("Accounts");
@@ -73,7 +74,8 @@ template <typename T> const T *at(const QList<T> &list, int i)
 
 } // namespace
 
-POPConfig::POPConfig(const SettingsServices &services, QObject *parent) : QObject(parent), m_services(services)
+POPConfig::POPConfig(const SettingsServices &services, QObject *parent)
+    : QObject(parent), m_services(services)
 {
     m_root = m_services.store.root(RegistryStore::Root::LocalMachine);
     if (m_root.fullPath() != QLatin1String("\\HKEY_LOCAL_MACHINE"))
@@ -81,7 +83,10 @@ POPConfig::POPConfig(const SettingsServices &services, QObject *parent) : QObjec
     LoadSettings();
 }
 
-RegistryKey POPConfig::settingsKey() const { return m_root.subKey(kSettingsPath); }
+RegistryKey POPConfig::settingsKey() const
+{
+    return m_root.subKey(kSettingsPath);
+}
 
 void POPConfig::LoadSettings()
 {
@@ -133,8 +138,8 @@ void POPConfig::LoadSettings()
     LoadMailClients();
 
     m_connections.clear();
-    const RegistryKey addresses =
-        m_services.store.root(RegistryStore::Root::CurrentUser).subKey(QStringLiteral("RemoteAccess\\Addresses"));
+    const RegistryKey addresses = m_services.store.root(RegistryStore::Root::CurrentUser)
+                                      .subKey(QStringLiteral("RemoteAccess\\Addresses"));
     for (const RegValue &v : addresses.values())
         m_connections.append(v.name);
     m_connectionCount = qint16(m_connections.size());
@@ -142,8 +147,8 @@ void POPConfig::LoadSettings()
 
 void POPConfig::LoadMailClients()
 {
-    const RegistryKey mail =
-        m_services.store.root(RegistryStore::Root::LocalMachine).subKey(QStringLiteral("Software\\Clients\\Mail"));
+    const RegistryKey mail = m_services.store.root(RegistryStore::Root::LocalMachine)
+                                 .subKey(QStringLiteral("Software\\Clients\\Mail"));
     m_clients.clear();
     for (const QString &name : mail.subKeyNames()) {
         MailClient client{name, {}};
@@ -158,7 +163,8 @@ void POPConfig::LoadMailClients()
                 client.Command += QLatin1String("-mail");
             }
         } else {
-            client.Command = key.subKey(QStringLiteral("Shell\\open\\Command")).defaultValue().value_or(QString());
+            client.Command =
+                key.subKey(QStringLiteral("Shell\\open\\Command")).defaultValue().value_or(QString());
         }
         m_clients.append(client);
     }
@@ -170,8 +176,8 @@ void POPConfig::EnsureSettingsTree()
     if (!software.isValid())
         return;
     const RegistryKey settings = settingsKey();
-    const bool whole = settings.value(QStringLiteral("SelectedClient")) && settings.subKey(kAccounts).isValid() &&
-                       settings.subKey(kBlockedSenders).isValid();
+    const bool whole = settings.value(QStringLiteral("SelectedClient")) &&
+                       settings.subKey(kAccounts).isValid() && settings.subKey(kBlockedSenders).isValid();
     if (whole)
         return;
     m_services.store.transaction([&] {
@@ -268,20 +274,47 @@ QVariant POPConfig::ConnectionNames(int Index) const
     return Index >= 1 && Index <= m_connections.size() ? QVariant(m_connections.at(Index - 1)) : QVariant();
 }
 
-void POPConfig::setMaxMessageSize(int Size) { setInRange(m_MaxMessageSize, Size, 1, 9999); }
-void POPConfig::setHotKey(int HotKey) { setInRange(m_HotKey, HotKey, 112, 123); }
+void POPConfig::setMaxMessageSize(int Size)
+{
+    setInRange(m_MaxMessageSize, Size, 1, 9999);
+}
+void POPConfig::setHotKey(int HotKey)
+{
+    setInRange(m_HotKey, HotKey, 112, 123);
+}
 void POPConfig::setModifier(int Modifier)
 {
     if (Modifier == 0 || (Modifier >= 16 && Modifier <= 18))
         m_Modifier = qint16(Modifier);
 }
-void POPConfig::setInterval(int Intrvl) { setInRange(m_Interval, Intrvl, 1, 999); }
-void POPConfig::setTimeout(int Time) { setInRange(m_Timeout, Time, 10, 60); }
-void POPConfig::setPlay(int ply) { setInRange(m_Play, ply, 0, 2); }
-void POPConfig::setShowList(int Shw) { setInRange(m_ShowList, Shw, 0, 2); }
-void POPConfig::setBeep(int bp) { setInRange(m_Beep, bp, 0, 2); }
-void POPConfig::setNoNotify(int nonot) { setInRange(m_NoNotify, nonot, 0, 2); }
-void POPConfig::setMinStyle(int Mode) { setInRange(m_MinStyle, Mode, 0, 2); }
+void POPConfig::setInterval(int Intrvl)
+{
+    setInRange(m_Interval, Intrvl, 1, 999);
+}
+void POPConfig::setTimeout(int Time)
+{
+    setInRange(m_Timeout, Time, 10, 60);
+}
+void POPConfig::setPlay(int ply)
+{
+    setInRange(m_Play, ply, 0, 2);
+}
+void POPConfig::setShowList(int Shw)
+{
+    setInRange(m_ShowList, Shw, 0, 2);
+}
+void POPConfig::setBeep(int bp)
+{
+    setInRange(m_Beep, bp, 0, 2);
+}
+void POPConfig::setNoNotify(int nonot)
+{
+    setInRange(m_NoNotify, nonot, 0, 2);
+}
+void POPConfig::setMinStyle(int Mode)
+{
+    setInRange(m_MinStyle, Mode, 0, 2);
+}
 
 QString POPConfig::BlockedSender(int Index) const
 {
@@ -301,13 +334,31 @@ QString POPConfig::ClientCommand(int Index) const
     return client ? client->Command : QString();
 }
 
-const Account *POPConfig::account(int i) const { return at(m_accounts, i); }
+const Account *POPConfig::account(int i) const
+{
+    return at(m_accounts, i);
+}
 
-QString POPConfig::AccountName(int i) const { return account(i) ? account(i)->Name : QString(); }
-QString POPConfig::Host(int i) const { return account(i) ? account(i)->Host : QString(); }
-QString POPConfig::UserName(int i) const { return account(i) ? account(i)->UserName : QString(); }
-QString POPConfig::Password(int i) const { return account(i) ? UnscramblePassword(account(i)->Password) : QString(); }
-bool POPConfig::AcctSel(int i) const { return account(i) && account(i)->Selected; }
+QString POPConfig::AccountName(int i) const
+{
+    return account(i) ? account(i)->Name : QString();
+}
+QString POPConfig::Host(int i) const
+{
+    return account(i) ? account(i)->Host : QString();
+}
+QString POPConfig::UserName(int i) const
+{
+    return account(i) ? account(i)->UserName : QString();
+}
+QString POPConfig::Password(int i) const
+{
+    return account(i) ? UnscramblePassword(account(i)->Password) : QString();
+}
+bool POPConfig::AcctSel(int i) const
+{
+    return account(i) && account(i)->Selected;
+}
 
 int POPConfig::Port(int i) const
 {
@@ -326,7 +377,10 @@ void POPConfig::setAcctSel(int i, bool yn)
         key.addValue(QStringLiteral("Selected"), yn ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-bool POPConfig::IsBlocked(const QString &Name) const { return m_blocked.contains(Name); }
+bool POPConfig::IsBlocked(const QString &Name) const
+{
+    return m_blocked.contains(Name);
+}
 
 bool POPConfig::SenderIsBlocked(const QString &Name) const
 {
@@ -334,7 +388,8 @@ bool POPConfig::SenderIsBlocked(const QString &Name) const
                        [&](const QString &entry) { return entry.contains(Name, Qt::CaseSensitive); });
 }
 
-void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName, const QString &PWord)
+void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
+                           const QString &PWord)
 {
     m_services.store.transaction([&] {
         const RegistryKey key = settingsKey().subKey(kAccounts).addSubKey(AName);
@@ -365,5 +420,11 @@ void POPConfig::RemoveBlockedSender(const QString &Name)
     LoadSettings();
 }
 
-QString POPConfig::ScramblePassword(const QString &s) { return PasswordScrambler::scramble(s); }
-QString POPConfig::UnscramblePassword(const QString &s) { return PasswordScrambler::unscramble(s); }
+QString POPConfig::ScramblePassword(const QString &s)
+{
+    return PasswordScrambler::scramble(s);
+}
+QString POPConfig::UnscramblePassword(const QString &s)
+{
+    return PasswordScrambler::unscramble(s);
+}

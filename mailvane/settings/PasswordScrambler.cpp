@@ -1,10 +1,12 @@
 #include "PasswordScrambler.h"
 
-namespace {
+namespace
+{
 const QChar kLosslessMark(0x2261);
 }
 
-namespace PasswordScrambler {
+namespace PasswordScrambler
+{
 
 QString scramble(const QString &password)
 {

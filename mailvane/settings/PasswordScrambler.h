@@ -8,7 +8,8 @@
 // of code c becomes (c XOR k) + 3k. Any other password (long ones, or ones with characters beyond
 // Latin-1) is stored as U+2261 followed by the Base64 of its UTF-8 bytes; a scrambled password can never
 // begin with that character, so the two forms cannot be confused.
-namespace PasswordScrambler {
+namespace PasswordScrambler
+{
 QString scramble(const QString &password);
 QString unscramble(const QString &stored);
-}
+} // namespace PasswordScrambler

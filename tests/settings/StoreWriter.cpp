@@ -13,12 +13,14 @@ int main(int argc, char *argv[])
     if (argc != 3)
         return 2;
     RegistryStore store(QString::fromLocal8Bit(argv[1]));
-    const RegistryKey top = store.open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software")).addSubKey(QStringLiteral("Durable"));
+    const RegistryKey top =
+        store.open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software")).addSubKey(QStringLiteral("Durable"));
     for (qint64 n = QByteArray(argv[2]).toLongLong();; ++n) {
         // One change: a key with three values, all or nothing.
         const bool done = store.transaction([&] {
             const RegistryKey key = top.addSubKey(QStringLiteral("K%1").arg(n));
-            return key.addValue(QStringLiteral("a"), n) && key.addValue(QStringLiteral("b"), QString(200, QLatin1Char('b'))) &&
+            return key.addValue(QStringLiteral("a"), n) &&
+                   key.addValue(QStringLiteral("b"), QString(200, QLatin1Char('b'))) &&
                    key.addValue(QStringLiteral("c"), QStringLiteral("end"));
         });
         if (!done)

@@ -4,10 +4,14 @@
 
 using testsupport::TempStore;
 
-namespace {
+namespace
+{
 const QString kSettings = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0");
 
-RegistryKey settings(TempStore &temp) { return temp.store().open(kSettings); }
+RegistryKey settings(TempStore &temp)
+{
+    return temp.store().open(kSettings);
+}
 RegistryKey account(TempStore &temp, const QString &name)
 {
     return settings(temp).subKey(QStringLiteral("Accounts\\") + name);
@@ -61,7 +65,10 @@ void TestPOPConfig::firstStartWritesDefaults()
     QFETCH(QStringList, clients);
     QFETCH(QString, selected);
     TempStore temp;
-    const RegistryKey mail = temp.store().open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software")).addSubKey(QStringLiteral("Clients")).addSubKey(QStringLiteral("Mail"));
+    const RegistryKey mail = temp.store()
+                                 .open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"))
+                                 .addSubKey(QStringLiteral("Clients"))
+                                 .addSubKey(QStringLiteral("Mail"));
     for (const QString &client : clients)
         mail.addSubKey(client);
 
@@ -69,11 +76,13 @@ void TestPOPConfig::firstStartWritesDefaults()
     const RegistryKey key = settings(temp);
     QVERIFY(key.subKey(QStringLiteral("Accounts")).isValid());
     QVERIFY(key.subKey(QStringLiteral("Blocked Senders")).isValid());
-    QCOMPARE(valueNames(key),
-             QString("Check Connect Beep Play Show NoNotify Interval MinStyle LoadOnStart SoundFile Timeout HotKey "
-                     "Modifier HotKeyEnabled BlockBlankFrom BlockBlankSubject BlockOverSize BlockZeroLength MaxSize "
-                     "HangUpWhenDone ConnectionToUse SelectedClient")
-                 .split(' '));
+    QCOMPARE(
+        valueNames(key),
+        QString(
+            "Check Connect Beep Play Show NoNotify Interval MinStyle LoadOnStart SoundFile Timeout HotKey "
+            "Modifier HotKeyEnabled BlockBlankFrom BlockBlankSubject BlockOverSize BlockZeroLength MaxSize "
+            "HangUpWhenDone ConnectionToUse SelectedClient")
+            .split(' '));
     QCOMPARE(key.value(QStringLiteral("Check"))->data, QVariant::fromValue(0xFFFFFFFFu));
     QCOMPARE(key.value(QStringLiteral("SoundFile"))->type, RegType::String);
     QCOMPARE(config.SelectedClient(), selected);
@@ -87,7 +96,8 @@ void TestPOPConfig::firstStartWritesDefaults()
     QCOMPARE(config.Beep(), 0);
     QVERIFY(config.Check());
     QVERIFY(config.BlockZeroLength);
-    QVERIFY(!config.BlockBlankFrom && !config.Connect() && !config.LoadOnStartup() && !config.HotKeyEnabled());
+    QVERIFY(!config.BlockBlankFrom && !config.Connect() && !config.LoadOnStartup() &&
+            !config.HotKeyEnabled());
     QCOMPARE(config.NumberOfAccounts(), 0);
     QCOMPARE(config.AccountName(0), QString());
     QVERIFY(temp.prompter.calls.isEmpty());
@@ -125,7 +135,8 @@ void TestPOPConfig::setterRanges_data()
     QTest::addColumn<QByteArray>("property");
     QTest::addColumn<int>("value");
     QTest::addColumn<bool>("taken");
-    const auto rows = [](const char *property, std::initializer_list<int> taken, std::initializer_list<int> refused) {
+    const auto rows = [](const char *property, std::initializer_list<int> taken,
+                         std::initializer_list<int> refused) {
         for (int v : taken)
             QTest::addRow("%s %d taken", property, v) << QByteArray(property) << v << true;
         for (int v : refused)
@@ -150,7 +161,10 @@ void TestPOPConfig::setterRanges()
     const QVariant before = config.property(property);
     config.setProperty(property, value);
     QCOMPARE(config.property(property).toInt(), taken ? value : before.toInt());
-    QCOMPARE(settings(temp).value(QString::fromLatin1(property == "MaxMessageSize" ? "MaxSize" : property)).has_value(), property != "ShowList");
+    QCOMPARE(settings(temp)
+                 .value(QString::fromLatin1(property == "MaxMessageSize" ? "MaxSize" : property))
+                 .has_value(),
+             property != "ShowList");
 }
 
 void TestPOPConfig::storedValuesLoadAsTheyAre()
@@ -159,13 +173,13 @@ void TestPOPConfig::storedValuesLoadAsTheyAre()
     POPConfig(temp.services());
     const RegistryKey key = settings(temp);
     key.overwriteValue(QStringLiteral("Interval"), 5000);
-    key.overwriteValue(QStringLiteral("HotKeyEnabled"), 1);  // 1, not -1
+    key.overwriteValue(QStringLiteral("HotKeyEnabled"), 1); // 1, not -1
     key.overwriteValue(QStringLiteral("BlockBlankFrom"), 1);
     key.removeValue(QStringLiteral("Connect"));
     key.addValue(QStringLiteral("Connect"), QStringLiteral("True"));
     key.removeValue(QStringLiteral("Timeout"));
     key.addValue(QStringLiteral("Timeout"), QStringLiteral("soon")); // wrong kind: member keeps its value
-    key.overwriteValue(QStringLiteral("HotKey"), 100000);           // beyond 16 bits: does not convert
+    key.overwriteValue(QStringLiteral("HotKey"), 100000);            // beyond 16 bits: does not convert
 
     POPConfig config(temp.services());
     QCOMPARE(config.Interval(), 5000);
@@ -220,8 +234,10 @@ void TestPOPConfig::accounts()
 {
     TempStore temp;
     POPConfig config(temp.services());
-    config.AddAccount(QStringLiteral("work"), QStringLiteral("pop.work.example"), QStringLiteral("me"), QStringLiteral("abc"));
-    config.AddAccount(QStringLiteral("Home"), QStringLiteral("pop.home.example"), QStringLiteral("you"), QStringLiteral("x"));
+    config.AddAccount(QStringLiteral("work"), QStringLiteral("pop.work.example"), QStringLiteral("me"),
+                      QStringLiteral("abc"));
+    config.AddAccount(QStringLiteral("Home"), QStringLiteral("pop.home.example"), QStringLiteral("you"),
+                      QStringLiteral("x"));
     QCOMPARE(config.NumberOfAccounts(), 2);
     QCOMPARE(config.AccountName(0), QStringLiteral("Home"));
     QCOMPARE(config.AccountName(1), QStringLiteral("work"));
@@ -229,8 +245,10 @@ void TestPOPConfig::accounts()
     QCOMPARE(config.UserName(1), QStringLiteral("me"));
     QCOMPARE(config.Password(1), QStringLiteral("abc"));
     QVERIFY(config.AcctSel(1));
-    QCOMPARE(account(temp, QStringLiteral("work")).value(QStringLiteral("Selected"))->data, QVariant(QStringLiteral("True")));
-    QCOMPARE(account(temp, QStringLiteral("work")).value(QStringLiteral("Password"))->data, QVariant(QStringLiteral("cfi")));
+    QCOMPARE(account(temp, QStringLiteral("work")).value(QStringLiteral("Selected"))->data,
+             QVariant(QStringLiteral("True")));
+    QCOMPARE(account(temp, QStringLiteral("work")).value(QStringLiteral("Password"))->data,
+             QVariant(QStringLiteral("cfi")));
     for (int outside : {-1, 2}) {
         QCOMPARE(config.AccountName(outside), QString());
         QCOMPARE(config.Password(outside), QString());
@@ -238,7 +256,8 @@ void TestPOPConfig::accounts()
     }
 
     // The same name again keeps the stored account as it was.
-    config.AddAccount(QStringLiteral("WORK"), QStringLiteral("other"), QStringLiteral("other"), QStringLiteral("other"));
+    config.AddAccount(QStringLiteral("WORK"), QStringLiteral("other"), QStringLiteral("other"),
+                      QStringLiteral("other"));
     QCOMPARE(config.NumberOfAccounts(), 2);
     QCOMPARE(config.Host(1), QStringLiteral("pop.work.example"));
 
@@ -264,7 +283,8 @@ void TestPOPConfig::accountMissingPasswordLoadsEmpty()
 {
     TempStore temp;
     POPConfig config(temp.services());
-    config.AddAccount(QStringLiteral("a"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("secret"));
+    config.AddAccount(QStringLiteral("a"), QStringLiteral("h"), QStringLiteral("u"),
+                      QStringLiteral("secret"));
     config.AddAccount(QStringLiteral("b"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("other"));
     account(temp, QStringLiteral("b")).removeValue(QStringLiteral("Password"));
     account(temp, QStringLiteral("b")).removeValue(QStringLiteral("Selected"));
@@ -279,8 +299,10 @@ void TestPOPConfig::passwordRoundTrip_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("stored"); // the exact stored form, where the row names it
     QTest::addColumn<bool>("lossless");
-    QTest::newRow("abc") << "abc" << "cfi" << false;
-    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("abc") << "abc"
+                         << "cfi" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
     QTest::newRow("Latin-1 that fits") << QString::fromUtf8("é") << QString(QChar(0xEB)) << false;
     QTest::newRow("60 characters that fit") << QString(60, QLatin1Char('x')) << QString() << false;
     QTest::newRow("60 characters beyond code 255") << QString(60, QLatin1Char('q')) << QString() << true;
@@ -322,7 +344,8 @@ void TestPOPConfig::port()
     QFETCH(QVariant, stored);
     QFETCH(int, port);
     TempStore temp;
-    POPConfig(temp.services()).AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    POPConfig(temp.services())
+        .AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
     if (stored.isValid())
         account(temp, QStringLiteral("acc")).addValue(QStringLiteral("Port"), stored, RegType::DWord);
     POPConfig config(temp.services());
@@ -358,12 +381,18 @@ void TestPOPConfig::senderIsBlocked_data()
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("from");
     QTest::addColumn<bool>("blocked");
-    QTest::newRow("part of the entry") << "Bob Smith" << "Smith" << true;
-    QTest::newRow("letter case counts") << "SMITH" << "Smith" << false;
-    QTest::newRow("longer than the entry") << "Smith" << "Bob Smith" << false;
-    QTest::newRow("whole entry") << "Bob Smith <bob@example.com>" << "Bob Smith <bob@example.com>" << true;
-    QTest::newRow("no trimming") << "Smith" << " Smith" << false;
-    QTest::newRow("empty text, non-empty entry") << "Smith" << "" << true;
+    QTest::newRow("part of the entry") << "Bob Smith"
+                                       << "Smith" << true;
+    QTest::newRow("letter case counts") << "SMITH"
+                                        << "Smith" << false;
+    QTest::newRow("longer than the entry") << "Smith"
+                                           << "Bob Smith" << false;
+    QTest::newRow("whole entry") << "Bob Smith <bob@example.com>"
+                                 << "Bob Smith <bob@example.com>" << true;
+    QTest::newRow("no trimming") << "Smith"
+                                 << " Smith" << false;
+    QTest::newRow("empty text, non-empty entry") << "Smith"
+                                                 << "" << true;
 }
 
 void TestPOPConfig::senderIsBlocked()

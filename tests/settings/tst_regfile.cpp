@@ -7,7 +7,8 @@
 
 using testsupport::TempStore;
 
-namespace {
+namespace
+{
 // A store with something of every kind: nested and empty keys, both types, the default value, names
 // and texts that need escapes, characters beyond ASCII and line breaks.
 void fill(RegistryStore &store)
@@ -20,10 +21,12 @@ void fill(RegistryStore &store)
     settings.addValue(QStringLiteral("SoundFile"), QStringLiteral("C:\\Sounds\\\"new\" mail.wav"));
     settings.addValue(QStringLiteral("Empty"), QString());
     settings.addValue(QString(), QStringLiteral("default"));
-    const RegistryKey account = settings.addSubKey(QStringLiteral("Accounts")).addSubKey(QStringLiteral("Zürich \"home\""));
+    const RegistryKey account =
+        settings.addSubKey(QStringLiteral("Accounts")).addSubKey(QStringLiteral("Zürich \"home\""));
     account.addValue(QStringLiteral("Password"), QString(QChar(3)) + QStringLiteral("\tx\r\ny;[z]"));
     account.addValue(QStringLiteral("Selected"), QStringLiteral("True"));
-    settings.addSubKey(QStringLiteral("Blocked Senders")).addValue(QStringLiteral("a\\b \"c\" = d"), QStringLiteral("a\\b \"c\" = d"));
+    settings.addSubKey(QStringLiteral("Blocked Senders"))
+        .addValue(QStringLiteral("a\\b \"c\" = d"), QStringLiteral("a\\b \"c\" = d"));
     store.root(RegistryStore::Root::CurrentUser).addSubKey(QStringLiteral("Empty Key"));
 }
 } // namespace
@@ -55,9 +58,11 @@ void TestRegFile::exportThenImportReproducesTheStore()
     const RegImportResult result = importRegFile(target.store(), text.toUtf8());
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(exportRegFile(target.store()), text);
-    const auto password = target.store()
-                              .open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Accounts\\Zürich \"home\""))
-                              .value(QStringLiteral("Password"));
+    const auto password =
+        target.store()
+            .open(QStringLiteral(
+                "HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Accounts\\Zürich \"home\""))
+            .value(QStringLiteral("Password"));
     QCOMPARE(password->data.toString(), QString(QChar(3)) + QStringLiteral("\tx\r\ny;[z]"));
 }
 
@@ -75,13 +80,15 @@ void TestRegFile::removals()
                             "\"Missing\"=-\n";
     const RegImportResult result = importRegFile(temp.store(), file);
     QVERIFY2(result.ok, qPrintable(result.error));
-    const RegistryKey settings = temp.store().open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0"));
+    const RegistryKey settings =
+        temp.store().open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0"));
     QVERIFY(!settings.subKey(QStringLiteral("Accounts")).isValid());
     QVERIFY(settings.subKey(QStringLiteral("Blocked Senders")).isValid());
     QVERIFY(!settings.value(QStringLiteral("Interval")));
     QVERIFY(!settings.defaultValue());
     // A replaced value takes the imported type and keeps its place.
-    QCOMPARE(settings.values().first(), (RegValue{QStringLiteral("Check"), RegType::String, QStringLiteral("now text")}));
+    QCOMPARE(settings.values().first(),
+             (RegValue{QStringLiteral("Check"), RegType::String, QStringLiteral("now text")}));
 }
 
 void TestRegFile::refusedFileChangesNothing_data()
@@ -93,7 +100,8 @@ void TestRegFile::refusedFileChangesNothing_data()
     QTest::newRow("empty file") << QByteArray() << 1;
     QTest::newRow("unknown root") << "REGEDIT4\n" + key + "[HKEY_USERS\\X]\n" << 4;
     QTest::newRow("value outside a key") << QByteArray("REGEDIT4\n\n\"a\"=\"b\"\n") << 3;
-    QTest::newRow("value after a removed key") << QByteArray("REGEDIT4\n[-HKEY_CURRENT_USER\\X]\n\"a\"=\"b\"\n") << 3;
+    QTest::newRow("value after a removed key")
+        << QByteArray("REGEDIT4\n[-HKEY_CURRENT_USER\\X]\n\"a\"=\"b\"\n") << 3;
     QTest::newRow("unknown escape") << "REGEDIT4\n" + key + "\"a\"=\"C:\\temp\"\n" << 4;
     QTest::newRow("missing quote") << "REGEDIT4\n" + key + "\"a\"=\"open\n" << 4;
     QTest::newRow("text after the quote") << "REGEDIT4\n" + key + "\"a\"=\"b\" c\n" << 4;
@@ -147,10 +155,14 @@ void TestRegFile::commandLineTool()
     QCOMPARE(run(target.path(), {QStringLiteral("import"), QStringLiteral("-")}, text)->exitCode(), 0);
     QCOMPARE(run(target.path(), {QStringLiteral("export")})->readAllStandardOutput(), text);
 
-    const auto subtree = run(target.path(), {QStringLiteral("export"), QStringLiteral("hkey_local_machine\\software\\corvanta\\mailvane 1.0\\blocked senders")});
-    QCOMPARE(subtree->readAllStandardOutput(),
-             QByteArray("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Blocked Senders]\n"
-                        "\"a\\\\b \\\"c\\\" = d\"=\"a\\\\b \\\"c\\\" = d\"\n\n"));
+    const auto subtree =
+        run(target.path(),
+            {QStringLiteral("export"),
+             QStringLiteral("hkey_local_machine\\software\\corvanta\\mailvane 1.0\\blocked senders")});
+    QCOMPARE(
+        subtree->readAllStandardOutput(),
+        QByteArray("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Blocked Senders]\n"
+                   "\"a\\\\b \\\"c\\\" = d\"=\"a\\\\b \\\"c\\\" = d\"\n\n"));
 
     const auto refused = run(target.path(), {QStringLiteral("import"), QStringLiteral("-")},
                              "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\Software]\n\"oops\n");
@@ -158,7 +170,9 @@ void TestRegFile::commandLineTool()
     QVERIFY(refused->readAllStandardError().contains("-:3:"));
     QCOMPARE(run(target.path(), {QStringLiteral("export")})->readAllStandardOutput(), text);
 
-    QCOMPARE(run(target.path(), {QStringLiteral("export"), QStringLiteral("HKEY_CURRENT_USER\\Nothing")})->exitCode(), 1);
+    QCOMPARE(run(target.path(), {QStringLiteral("export"), QStringLiteral("HKEY_CURRENT_USER\\Nothing")})
+                 ->exitCode(),
+             1);
     const auto help = run(target.path(), {QStringLiteral("--help")});
     QCOMPARE(help->exitCode(), 0);
     QVERIFY(help->readAllStandardOutput().contains("MAILVANE_REGISTRY"));

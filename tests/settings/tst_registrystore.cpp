@@ -16,9 +16,13 @@ using testsupport::TempStore;
 using StoreScript = std::function<void(RegistryStore &)>;
 Q_DECLARE_METATYPE(StoreScript)
 
-namespace {
+namespace
+{
 
-RegistryKey software(RegistryStore &store) { return store.open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software")); }
+RegistryKey software(RegistryStore &store)
+{
+    return store.open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"));
+}
 
 // The tree below Software as REGEDIT4 sections, without the header and the Software section itself.
 QString tree(RegistryStore &store)
@@ -93,7 +97,8 @@ void TestRegistryStore::operations_data()
 
     QTest::newRow("subkey found in any letter case") << StoreScript([](RegistryStore &s) {
         software(s).addSubKey(QStringLiteral("Alpha"));
-        QVERIFY(software(s).subKey(QStringLiteral("ALPHA")).addValue(QStringLiteral("v"), QStringLiteral("x")));
+        QVERIFY(
+            software(s).subKey(QStringLiteral("ALPHA")).addValue(QStringLiteral("v"), QStringLiteral("x")));
         QVERIFY(software(s).addSubKey(QStringLiteral("aLPHA")).isValid());
     }) << "[HKEY_LOCAL_MACHINE\\Software\\Alpha]\n\"v\"=\"x\"\n\n";
 
@@ -106,12 +111,14 @@ void TestRegistryStore::operations_data()
         QVERIFY(k.overwriteValue(QStringLiteral("щУКА"), QStringLiteral("b")));
     }) << "[HKEY_LOCAL_MACHINE\\Software\\Ärger]\n\"ΣΟΦΙΑ\"=dword:00000001\n\"Щука\"=\"b\"\n\n";
 
-    QTest::newRow("subkeys in order without case, as upper case sorts") << StoreScript([](RegistryStore &s) {
-        for (const char *name : {"b", "ä", "a_b", "C", "aab", "A"})
-            software(s).addSubKey(QString::fromUtf8(name));
-    }) << "[HKEY_LOCAL_MACHINE\\Software\\A]\n\n[HKEY_LOCAL_MACHINE\\Software\\aab]\n\n"
-          "[HKEY_LOCAL_MACHINE\\Software\\a_b]\n\n[HKEY_LOCAL_MACHINE\\Software\\b]\n\n"
-          "[HKEY_LOCAL_MACHINE\\Software\\C]\n\n[HKEY_LOCAL_MACHINE\\Software\\ä]\n\n";
+    QTest::newRow("subkeys in order without case, as upper case sorts")
+        << StoreScript([](RegistryStore &s) {
+               for (const char *name : {"b", "ä", "a_b", "C", "aab", "A"})
+                   software(s).addSubKey(QString::fromUtf8(name));
+           })
+        << "[HKEY_LOCAL_MACHINE\\Software\\A]\n\n[HKEY_LOCAL_MACHINE\\Software\\aab]\n\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\a_b]\n\n[HKEY_LOCAL_MACHINE\\Software\\b]\n\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\C]\n\n[HKEY_LOCAL_MACHINE\\Software\\ä]\n\n";
 
     QTest::newRow("values in creation order; overwrite keeps the place") << StoreScript([](RegistryStore &s) {
         const RegistryKey k = software(s).addSubKey(QStringLiteral("K"));
@@ -196,7 +203,8 @@ void TestRegistryStore::changesSeenByASecondConnection()
     TempStore temp;
     RegistryStore other(temp.path());
     software(temp.store()).addSubKey(QStringLiteral("Shared")).addValue(QStringLiteral("v"), 3);
-    QCOMPARE(software(other).subKey(QStringLiteral("shared")).value(QStringLiteral("V"))->text(), QStringLiteral("3"));
+    QCOMPARE(software(other).subKey(QStringLiteral("shared")).value(QStringLiteral("V"))->text(),
+             QStringLiteral("3"));
     QVERIFY(software(other).removeSubKey(QStringLiteral("Shared")));
     QVERIFY(!software(temp.store()).subKey(QStringLiteral("Shared")).isValid());
 }
@@ -208,7 +216,8 @@ void TestRegistryStore::newFileInNewFoldersIsOwnerOnly()
     RegistryStore store(path);
     QVERIFY(store.isWritable());
     QVERIFY(software(store).addSubKey(QStringLiteral("K")).isValid());
-    struct stat info {};
+    struct stat info {
+    };
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
 }
@@ -218,9 +227,14 @@ void TestRegistryStore::defaultPath_data()
     QTest::addColumn<QString>("registry");
     QTest::addColumn<QString>("config");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("MAILVANE_REGISTRY wins") << "/x/r.db" << "/cfg" << "/x/r.db";
-    QTest::newRow("XDG_CONFIG_HOME") << "" << "/cfg" << "/cfg/mailvane/registry.sqlite3";
-    QTest::newRow("neither") << "" << "" << QDir::homePath() + "/.config/mailvane/registry.sqlite3";
+    QTest::newRow("MAILVANE_REGISTRY wins") << "/x/r.db"
+                                            << "/cfg"
+                                            << "/x/r.db";
+    QTest::newRow("XDG_CONFIG_HOME") << ""
+                                     << "/cfg"
+                                     << "/cfg/mailvane/registry.sqlite3";
+    QTest::newRow("neither") << ""
+                             << "" << QDir::homePath() + "/.config/mailvane/registry.sqlite3";
 }
 
 void TestRegistryStore::defaultPath()
@@ -294,7 +308,9 @@ void TestRegistryStore::unreadableFileMovedAside()
 void TestRegistryStore::readOnlyStoreKeepsServingReads()
 {
     TempStore temp;
-    software(temp.store()).addSubKey(QStringLiteral("K")).addValue(QStringLiteral("v"), QStringLiteral("kept"));
+    software(temp.store())
+        .addSubKey(QStringLiteral("K"))
+        .addValue(QStringLiteral("v"), QStringLiteral("kept"));
     temp.close();
     UnwritableFile unwritable(temp.path());
     if (!unwritable.ok())
@@ -302,9 +318,12 @@ void TestRegistryStore::readOnlyStoreKeepsServingReads()
 
     RegistryStore &store = temp.store();
     QVERIFY(!store.isWritable());
-    QCOMPARE(software(store).subKey(QStringLiteral("K")).value(QStringLiteral("v"))->text(), QStringLiteral("kept"));
+    QCOMPARE(software(store).subKey(QStringLiteral("K")).value(QStringLiteral("v"))->text(),
+             QStringLiteral("kept"));
     QVERIFY(!software(store).addSubKey(QStringLiteral("New")).isValid());
-    QVERIFY(!software(store).subKey(QStringLiteral("K")).overwriteValue(QStringLiteral("v"), QStringLiteral("x")));
+    QVERIFY(!software(store)
+                 .subKey(QStringLiteral("K"))
+                 .overwriteValue(QStringLiteral("v"), QStringLiteral("x")));
     QCOMPARE(temp.prompter.calls.size(), 1);
     QVERIFY(temp.prompter.calls.first().text.contains(temp.path()));
 
@@ -334,7 +353,10 @@ void TestRegistryStore::viewShownWhereNoStoredKey()
     QCOMPARE(builds, 1);
 
     // A stored key of that path is read as it stands.
-    software(s).addSubKey(QStringLiteral("Clients")).addSubKey(QStringLiteral("Mail")).addValue(QStringLiteral("v"), 1);
+    software(s)
+        .addSubKey(QStringLiteral("Clients"))
+        .addSubKey(QStringLiteral("Mail"))
+        .addValue(QStringLiteral("v"), 1);
     const RegistryKey stored = s.open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Clients\\Mail"));
     QVERIFY(!stored.isReadOnly());
     QCOMPARE(stored.value(QStringLiteral("v"))->text(), QStringLiteral("1"));

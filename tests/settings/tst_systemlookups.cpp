@@ -9,7 +9,8 @@
 
 using testsupport::TempStore;
 
-namespace {
+namespace
+{
 QStringList fixtureDataDirs()
 {
     const QString data = testsupport::sourceDir() + QStringLiteral("/tests/settings/data/");
@@ -71,14 +72,24 @@ void TestSystemLookups::storedClientKeysReadAsTheyStand_data()
     QTest::addColumn<QString>("command");
     const QString netscape = QStringLiteral("\"C:\\Program Files\\Netscape\\netscape.exe\" \"%1\"");
     QTest::newRow("Netscape Messenger: mailto command with -mail")
-        << "Netscape Messenger" << "Protocols\\mailto\\shell\\open\\command" << netscape
+        << "Netscape Messenger"
+        << "Protocols\\mailto\\shell\\open\\command" << netscape
         << "\"C:\\Program Files\\Netscape\\netscape.exe\" -mail";
     QTest::newRow("Netscape Messenger: short command left as read")
-        << "Netscape Messenger" << "Protocols\\mailto\\shell\\open\\command" << "abc" << "abc";
-    QTest::newRow("other letter case: an ordinary client")
-        << "netscape messenger" << "Shell\\open\\Command" << netscape << netscape;
-    QTest::newRow("ordinary client") << "Mutt" << "Shell\\open\\Command" << "mutt" << "mutt";
-    QTest::newRow("no command key") << "Mutt" << "Shell\\open" << "mutt" << "";
+        << "Netscape Messenger"
+        << "Protocols\\mailto\\shell\\open\\command"
+        << "abc"
+        << "abc";
+    QTest::newRow("other letter case: an ordinary client") << "netscape messenger"
+                                                           << "Shell\\open\\Command" << netscape << netscape;
+    QTest::newRow("ordinary client") << "Mutt"
+                                     << "Shell\\open\\Command"
+                                     << "mutt"
+                                     << "mutt";
+    QTest::newRow("no command key") << "Mutt"
+                                    << "Shell\\open"
+                                    << "mutt"
+                                    << "";
 }
 
 void TestSystemLookups::storedClientKeysReadAsTheyStand()
@@ -104,11 +115,16 @@ void TestSystemLookups::stripFieldCodes_data()
 {
     QTest::addColumn<QString>("exec");
     QTest::addColumn<QString>("command");
-    QTest::newRow("trailing code") << "mutt %u" << "mutt";
-    QTest::newRow("codes between arguments") << "app %F --x %i" << "app --x";
-    QTest::newRow("percent sign") << "app 50%%" << "app 50%";
-    QTest::newRow("code inside an argument") << "app --to=%u" << "app --to=";
-    QTest::newRow("unknown code kept") << "app %z" << "app %z";
+    QTest::newRow("trailing code") << "mutt %u"
+                                   << "mutt";
+    QTest::newRow("codes between arguments") << "app %F --x %i"
+                                             << "app --x";
+    QTest::newRow("percent sign") << "app 50%%"
+                                  << "app 50%";
+    QTest::newRow("code inside an argument") << "app --to=%u"
+                                             << "app --to=";
+    QTest::newRow("unknown code kept") << "app %z"
+                                       << "app %z";
 }
 
 void TestSystemLookups::stripFieldCodes()
@@ -177,7 +193,8 @@ void TestSystemLookups::autostartEntryFollowsLoadOnStartup()
 void TestSystemLookups::autostartExecIsQuoted()
 {
     const QString text = XdgAutostartEntry::contents(QStringLiteral("/a \"b\"/$c\\d/100%"));
-    QVERIFY2(text.contains(QStringLiteral("\nExec=\"/a \\\\\"b\\\\\"/\\\\$c\\\\\\\\d/100%%\"\n")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("\nExec=\"/a \\\\\"b\\\\\"/\\\\$c\\\\\\\\d/100%%\"\n")),
+             qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("\nIcon=/a \"b\"/$c\\\\d/100%\n")), qPrintable(text));
 }
 

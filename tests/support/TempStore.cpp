@@ -1,6 +1,7 @@
 #include "TempStore.h"
 
-namespace testsupport {
+namespace testsupport
+{
 
 TempStore::TempStore() = default;
 

@@ -9,7 +9,8 @@
 
 #include <memory>
 
-namespace testsupport {
+namespace testsupport
+{
 
 // A registry store in a fresh temporary folder, with a prompter that records what the store tells
 // the user and an autostart entry that does nothing.
