@@ -1,0 +1,430 @@
+#include "settings/POPConfig.h"
+
+#include "settings/PasswordScrambler.h"
+
+#include "platform/AutostartEntry.h"
+#include "platform/Prompter.h"
+
+#include <algorithm>
+
+namespace
+{
+
+const QString kSettingsPath = QStringLiteral("Software\\Corvanta\\Mailvane 1.0");
+const QString kAccounts = QStringLiteral("Accounts");
+const QString kBlockedSenders = QStringLiteral("Blocked Senders");
+
+// Stored values read into members: any nonzero number or "True" is true; what does not convert leaves
+// the member as it was.
+std::optional<bool> toBoolean(const RegValue &v)
+{
+    if (v.type == RegType::DWord)
+        return v.data.toUInt() != 0;
+    const QString text = v.data.toString().trimmed();
+    if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    return ok ? std::optional<bool>(n != 0) : std::nullopt;
+}
+
+std::optional<qint64> toNumber(const RegValue &v)
+{
+    if (v.type == RegType::DWord)
+        return qint32(v.data.toUInt());
+    bool ok = false;
+    const qint64 n = v.data.toString().trimmed().toLongLong(&ok);
+    return ok ? std::optional<qint64>(n) : std::nullopt;
+}
+
+void read(const RegistryKey &key, const QString &name, bool &member)
+{
+    if (const auto v = key.value(name); v) {
+        if (const auto b = toBoolean(*v))
+            member = *b;
+    }
+}
+
+void read(const RegistryKey &key, const QString &name, qint16 &member)
+{
+    if (const auto v = key.value(name); v) {
+        if (const auto n = toNumber(*v); n && *n >= -32768 && *n <= 32767)
+            member = qint16(*n);
+    }
+}
+
+void read(const RegistryKey &key, const QString &name, QString &member)
+{
+    if (const auto v = key.value(name))
+        member = v->text();
+}
+
+void setInRange(qint16 &member, int value, int low, int high)
+{
+    if (value >= low && value <= high)
+        member = qint16(value);
+}
+
+template <typename T> const T *at(const QList<T> &list, int i)
+{
+    return i >= 0 && i < list.size() ? &list.at(i) : nullptr;
+}
+
+} // namespace
+
+POPConfig::POPConfig(const SettingsServices &services, QObject *parent)
+    : QObject(parent), m_services(services)
+{
+    m_root = m_services.store.root(RegistryStore::Root::LocalMachine);
+    if (m_root.fullPath() != QLatin1String("\\HKEY_LOCAL_MACHINE"))
+        m_services.prompter.message(QStringLiteral("Mailvane"), QStringLiteral("No BaseKey"));
+    LoadSettings();
+}
+
+RegistryKey POPConfig::settingsKey() const
+{
+    return m_root.subKey(kSettingsPath);
+}
+
+void POPConfig::LoadSettings()
+{
+    EnsureSettingsTree();
+    const RegistryKey settings = settingsKey();
+    const RegistryKey accounts = settings.subKey(kAccounts);
+
+    read(settings, QStringLiteral("Interval"), m_Interval);
+    read(settings, QStringLiteral("Check"), m_Check);
+    read(settings, QStringLiteral("Connect"), m_Connect);
+    read(settings, QStringLiteral("Beep"), m_Beep);
+    read(settings, QStringLiteral("Show"), m_ShowList);
+    read(settings, QStringLiteral("Play"), m_Play);
+    read(settings, QStringLiteral("MinStyle"), m_MinStyle);
+    read(settings, QStringLiteral("LoadOnStart"), m_LoadOnStartup);
+    read(settings, QStringLiteral("NoNotify"), m_NoNotify);
+    read(settings, QStringLiteral("SoundFile"), m_SoundFile);
+    read(settings, QStringLiteral("SelectedClient"), m_SelectedClient);
+    read(settings, QStringLiteral("Timeout"), m_Timeout);
+    read(settings, QStringLiteral("HotKey"), m_HotKey);
+    read(settings, QStringLiteral("Modifier"), m_Modifier);
+    read(settings, QStringLiteral("HotKeyEnabled"), m_HotKeyEnabled);
+    read(settings, QStringLiteral("BlockBlankFrom"), BlockBlankFrom);
+    read(settings, QStringLiteral("BlockBlankSubject"), BlockBlankSubject);
+    read(settings, QStringLiteral("BlockZeroLength"), BlockZeroLength);
+    read(settings, QStringLiteral("BlockOverSize"), BlockOverSize);
+    read(settings, QStringLiteral("MaxSize"), m_MaxMessageSize);
+    read(settings, QStringLiteral("HangUpWhenDone"), HangUpWhenDone);
+    read(settings, QStringLiteral("ConnectionToUse"), ConnectionToUse);
+
+    m_blocked.clear();
+    for (const RegValue &v : settings.subKey(kBlockedSenders).values())
+        m_blocked.append(v.name);
+
+    m_accounts.clear();
+    for (const QString &name : accounts.subKeyNames()) {
+        const RegistryKey key = accounts.subKey(name);
+        Account a;
+        a.Name = name;
+        read(key, QStringLiteral("Host"), a.Host);
+        read(key, QStringLiteral("UserName"), a.UserName);
+        read(key, QStringLiteral("Password"), a.Password);
+        read(key, QStringLiteral("Selected"), a.Selected);
+        if (const auto port = key.value(QStringLiteral("Port")))
+            a.Port = toNumber(*port).value_or(0);
+        m_accounts.append(a);
+    }
+
+    LoadMailClients();
+
+    m_connections.clear();
+    const RegistryKey addresses = m_services.store.root(RegistryStore::Root::CurrentUser)
+                                      .subKey(QStringLiteral("RemoteAccess\\Addresses"));
+    for (const RegValue &v : addresses.values())
+        m_connections.append(v.name);
+    m_connectionCount = qint16(m_connections.size());
+}
+
+void POPConfig::LoadMailClients()
+{
+    const RegistryKey mail = m_services.store.root(RegistryStore::Root::LocalMachine)
+                                 .subKey(QStringLiteral("Software\\Clients\\Mail"));
+    m_clients.clear();
+    for (const QString &name : mail.subKeyNames()) {
+        MailClient client{name, {}};
+        const RegistryKey key = mail.subKey(name);
+        if (name == QLatin1String("Netscape Messenger")) {
+            // Its mailto command ends in "%1" (with quotes); the client wants -mail there instead.
+            client.Command = key.subKey(QStringLiteral("Protocols\\mailto\\shell\\open\\command"))
+                                 .defaultValue()
+                                 .value_or(QString());
+            if (client.Command.size() >= 4) {
+                client.Command.chop(4);
+                client.Command += QLatin1String("-mail");
+            }
+        } else {
+            client.Command =
+                key.subKey(QStringLiteral("Shell\\open\\Command")).defaultValue().value_or(QString());
+        }
+        m_clients.append(client);
+    }
+}
+
+void POPConfig::EnsureSettingsTree()
+{
+    const RegistryKey software = m_root.subKey(QStringLiteral("Software"));
+    if (!software.isValid())
+        return;
+    const RegistryKey settings = settingsKey();
+    const bool whole = settings.value(QStringLiteral("SelectedClient")) &&
+                       settings.subKey(kAccounts).isValid() && settings.subKey(kBlockedSenders).isValid();
+    if (whole)
+        return;
+    m_services.store.transaction([&] {
+        const RegistryKey repaired =
+            software.addSubKey(QStringLiteral("Corvanta")).addSubKey(QStringLiteral("Mailvane 1.0"));
+        if (!repaired.value(QStringLiteral("SelectedClient")))
+            WriteDefaultSettings();
+        repaired.addSubKey(kAccounts);
+        repaired.addSubKey(kBlockedSenders);
+        return true;
+    });
+}
+
+void POPConfig::WriteDefaultSettings()
+{
+    const RegistryKey settings = settingsKey();
+    const auto dword = [&](const char *name, qint32 value) {
+        settings.addValue(QLatin1String(name), value, RegType::DWord);
+    };
+    const auto text = [&](const char *name, const QString &value) {
+        settings.addValue(QLatin1String(name), value, RegType::String);
+    };
+    constexpr qint32 True = -1;
+    constexpr qint32 False = 0;
+    dword("Check", True);
+    dword("Connect", False);
+    dword("Beep", 0);
+    dword("Play", 1);
+    dword("Show", 1);
+    dword("NoNotify", 0);
+    dword("Interval", 10);
+    dword("MinStyle", 0);
+    dword("LoadOnStart", False);
+    text("SoundFile", QString());
+    dword("Timeout", 20);
+    dword("HotKey", 123);
+    dword("Modifier", 18);
+    dword("HotKeyEnabled", False);
+    dword("BlockBlankFrom", False);
+    dword("BlockBlankSubject", False);
+    dword("BlockOverSize", False);
+    dword("BlockZeroLength", True);
+    dword("MaxSize", 32);
+    dword("HangUpWhenDone", False);
+    text("ConnectionToUse", QString());
+    LoadMailClients();
+    text("SelectedClient", ClientName(0));
+}
+
+void POPConfig::SaveConfig()
+{
+    m_services.store.transaction([this] {
+        const RegistryKey settings = settingsKey();
+        const auto put = [&](const char *name, const QVariant &value) {
+            settings.overwriteValue(QLatin1String(name), value);
+        };
+        put("Connect", m_Connect);
+        put("Check", m_Check);
+        put("Beep", m_Beep);
+        put("Play", m_Play);
+        put("Show", m_ShowList);
+        put("NoNotify", m_NoNotify);
+        put("Interval", m_Interval);
+        put("Timeout", m_Timeout);
+        put("SoundFile", m_SoundFile);
+        put("MinStyle", m_MinStyle);
+        put("LoadOnStart", m_LoadOnStartup);
+        put("SelectedClient", m_SelectedClient);
+        put("HotKey", m_HotKey);
+        put("Modifier", m_Modifier);
+        put("HotKeyEnabled", m_HotKeyEnabled);
+        put("BlockBlankFrom", BlockBlankFrom);
+        put("BlockBlankSubject", BlockBlankSubject);
+        put("BlockZeroLength", BlockZeroLength);
+        put("BlockOverSize", BlockOverSize);
+        put("MaxSize", m_MaxMessageSize);
+        put("HangUpWhenDone", HangUpWhenDone);
+        put("ConnectionToUse", ConnectionToUse);
+        return true;
+    });
+    LoadCheck();
+}
+
+void POPConfig::LoadCheck()
+{
+    if (m_LoadOnStartup)
+        m_services.autostart.install();
+    else
+        m_services.autostart.remove();
+}
+
+QVariant POPConfig::ConnectionNames(int Index) const
+{
+    return Index >= 1 && Index <= m_connections.size() ? QVariant(m_connections.at(Index - 1)) : QVariant();
+}
+
+void POPConfig::setMaxMessageSize(int Size)
+{
+    setInRange(m_MaxMessageSize, Size, 1, 9999);
+}
+void POPConfig::setHotKey(int HotKey)
+{
+    setInRange(m_HotKey, HotKey, 112, 123);
+}
+void POPConfig::setModifier(int Modifier)
+{
+    if (Modifier == 0 || (Modifier >= 16 && Modifier <= 18))
+        m_Modifier = qint16(Modifier);
+}
+void POPConfig::setInterval(int Intrvl)
+{
+    setInRange(m_Interval, Intrvl, 1, 999);
+}
+void POPConfig::setTimeout(int Time)
+{
+    setInRange(m_Timeout, Time, 10, 60);
+}
+void POPConfig::setPlay(int ply)
+{
+    setInRange(m_Play, ply, 0, 2);
+}
+void POPConfig::setShowList(int Shw)
+{
+    setInRange(m_ShowList, Shw, 0, 2);
+}
+void POPConfig::setBeep(int bp)
+{
+    setInRange(m_Beep, bp, 0, 2);
+}
+void POPConfig::setNoNotify(int nonot)
+{
+    setInRange(m_NoNotify, nonot, 0, 2);
+}
+void POPConfig::setMinStyle(int Mode)
+{
+    setInRange(m_MinStyle, Mode, 0, 2);
+}
+
+QString POPConfig::BlockedSender(int Index) const
+{
+    const QString *entry = at(m_blocked, Index);
+    return entry ? *entry : QString();
+}
+
+QString POPConfig::ClientName(int Index) const
+{
+    const MailClient *client = at(m_clients, Index);
+    return client ? client->Name : QString();
+}
+
+QString POPConfig::ClientCommand(int Index) const
+{
+    const MailClient *client = at(m_clients, Index);
+    return client ? client->Command : QString();
+}
+
+const Account *POPConfig::account(int i) const
+{
+    return at(m_accounts, i);
+}
+
+QString POPConfig::AccountName(int i) const
+{
+    return account(i) ? account(i)->Name : QString();
+}
+QString POPConfig::Host(int i) const
+{
+    return account(i) ? account(i)->Host : QString();
+}
+QString POPConfig::UserName(int i) const
+{
+    return account(i) ? account(i)->UserName : QString();
+}
+QString POPConfig::Password(int i) const
+{
+    return account(i) ? UnscramblePassword(account(i)->Password) : QString();
+}
+bool POPConfig::AcctSel(int i) const
+{
+    return account(i) && account(i)->Selected;
+}
+
+int POPConfig::Port(int i) const
+{
+    const qint64 port = account(i) ? account(i)->Port : 0;
+    return port >= 1 && port <= 65535 ? int(port) : 110;
+}
+
+void POPConfig::setAcctSel(int i, bool yn)
+{
+    if (!account(i))
+        return;
+    m_accounts[i].Selected = yn;
+    // Recreates the account's key or value when it went missing behind our back.
+    const RegistryKey key = settingsKey().addSubKey(kAccounts).addSubKey(AccountName(i));
+    if (!key.overwriteValue(QStringLiteral("Selected"), yn))
+        key.addValue(QStringLiteral("Selected"), yn ? QStringLiteral("True") : QStringLiteral("False"));
+}
+
+bool POPConfig::IsBlocked(const QString &Name) const
+{
+    return m_blocked.contains(Name);
+}
+
+bool POPConfig::SenderIsBlocked(const QString &Name) const
+{
+    return std::any_of(m_blocked.cbegin(), m_blocked.cend(),
+                       [&](const QString &entry) { return entry.contains(Name, Qt::CaseSensitive); });
+}
+
+void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
+                           const QString &PWord)
+{
+    m_services.store.transaction([&] {
+        const RegistryKey key = settingsKey().subKey(kAccounts).addSubKey(AName);
+        key.addValue(QStringLiteral("Host"), AHost, RegType::String);
+        key.addValue(QStringLiteral("UserName"), UName, RegType::String);
+        key.addValue(QStringLiteral("Password"), ScramblePassword(PWord), RegType::String);
+        key.addValue(QStringLiteral("Selected"), QStringLiteral("True"), RegType::String);
+        return true;
+    });
+    LoadSettings();
+}
+
+void POPConfig::DeleteAccount(const QString &AccName)
+{
+    settingsKey().subKey(kAccounts).removeSubKey(AccName);
+    LoadSettings();
+}
+
+void POPConfig::AddBlockedSender(const QString &Name)
+{
+    settingsKey().subKey(kBlockedSenders).addValue(Name, Name, RegType::String);
+    LoadSettings();
+}
+
+void POPConfig::RemoveBlockedSender(const QString &Name)
+{
+    settingsKey().subKey(kBlockedSenders).removeValue(Name);
+    LoadSettings();
+}
+
+QString POPConfig::ScramblePassword(const QString &s)
+{
+    return PasswordScrambler::scramble(s);
+}
+QString POPConfig::UnscramblePassword(const QString &s)
+{
+    return PasswordScrambler::unscramble(s);
+}

@@ -1,0 +1,186 @@
+#pragma once
+
+#include "settings/Account.h"
+#include "settings/MailClient.h"
+
+#include "platform/RegistryStore.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+class AutostartEntry;
+class Prompter;
+
+// What a settings object works with: the registry, a way to tell the user, the autostart entry.
+struct SettingsServices {
+    RegistryStore &store;
+    Prompter &prompter;
+    AutostartEntry &autostart;
+};
+
+// The settings of Mailvane, held in memory and kept in the registry key
+// HKEY_LOCAL_MACHINE\Software\Corvanta\Mailvane 1.0.
+//
+// Creation repairs the key tree (writing the defaults on first run) and loads everything. Setters
+// change memory only, within their ranges; SaveConfig writes the scalar settings back. Accounts and
+// blocked senders are written at once by their own methods, which then reload everything, so unsaved
+// setter changes are lost at that point. No registry failure reaches the caller: a failing step is
+// skipped.
+class POPConfig : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool BlockBlankFrom MEMBER BlockBlankFrom)
+    Q_PROPERTY(bool BlockBlankSubject MEMBER BlockBlankSubject)
+    Q_PROPERTY(bool BlockOverSize MEMBER BlockOverSize)
+    Q_PROPERTY(bool BlockZeroLength MEMBER BlockZeroLength)
+    Q_PROPERTY(bool HangUpWhenDone MEMBER HangUpWhenDone)
+    Q_PROPERTY(QString ConnectionToUse MEMBER ConnectionToUse)
+    Q_PROPERTY(int MaxMessageSize READ MaxMessageSize WRITE setMaxMessageSize)
+    Q_PROPERTY(int HotKey READ HotKey WRITE setHotKey)
+    Q_PROPERTY(int Modifier READ Modifier WRITE setModifier)
+    Q_PROPERTY(bool HotKeyEnabled READ HotKeyEnabled WRITE setHotKeyEnabled)
+    Q_PROPERTY(int Interval READ Interval WRITE setInterval)
+    Q_PROPERTY(int Timeout READ Timeout WRITE setTimeout)
+    Q_PROPERTY(bool Check READ Check WRITE setCheck)
+    Q_PROPERTY(bool Connect READ Connect WRITE setConnect)
+    Q_PROPERTY(int Play READ Play WRITE setPlay)
+    Q_PROPERTY(int ShowList READ ShowList WRITE setShowList)
+    Q_PROPERTY(int Beep READ Beep WRITE setBeep)
+    Q_PROPERTY(int NoNotify READ NoNotify WRITE setNoNotify)
+    Q_PROPERTY(QString SoundFile READ SoundFile WRITE setSoundFile)
+    Q_PROPERTY(int MinStyle READ MinStyle WRITE setMinStyle)
+    Q_PROPERTY(bool LoadOnStartup READ LoadOnStartup WRITE setLoadOnStartup)
+    Q_PROPERTY(QString SelectedClient READ SelectedClient WRITE setSelectedClient)
+
+public:
+    explicit POPConfig(const SettingsServices &services, QObject *parent = nullptr);
+
+    // Filters and dialling; fields without range checks.
+    bool BlockBlankFrom = false;
+    bool BlockBlankSubject = false;
+    bool BlockOverSize = false;
+    bool BlockZeroLength = false;
+    bool HangUpWhenDone = false;
+    QString ConnectionToUse;
+
+    qint16 NumberOfConnections() const { return m_connectionCount; }
+    // The connection name at Index, counted from 1; an invalid QVariant outside 1..NumberOfConnections.
+    QVariant ConnectionNames(int Index) const;
+
+    // Size limit in kilobytes, 1..9999.
+    qint16 MaxMessageSize() const { return m_MaxMessageSize; }
+    void setMaxMessageSize(int Size);
+
+    qint16 NumberOfBlocked() const { return qint16(m_blocked.size()); }
+    QString BlockedSender(int Index) const;
+
+    // Virtual-key code of the hot key, 112 (F1) to 123 (F12).
+    qint16 HotKey() const { return m_HotKey; }
+    void setHotKey(int HotKey);
+    // 0 none, 16 Shift, 17 Control, 18 Alt.
+    qint16 Modifier() const { return m_Modifier; }
+    void setModifier(int Modifier);
+    bool HotKeyEnabled() const { return m_HotKeyEnabled; }
+    void setHotKeyEnabled(bool Enabled) { m_HotKeyEnabled = Enabled; }
+    // Minutes between automatic checks, 1..999.
+    qint16 Interval() const { return m_Interval; }
+    void setInterval(int Intrvl);
+    // POP3 time-out in seconds, 10..60.
+    qint16 Timeout() const { return m_Timeout; }
+    void setTimeout(int Time);
+    bool Check() const { return m_Check; }
+    void setCheck(bool chk) { m_Check = chk; }
+    bool Connect() const { return m_Connect; }
+    void setConnect(bool Conn) { m_Connect = Conn; }
+    // Check-box states of the notifications, 0..2; only 1 counts as on.
+    qint16 Play() const { return m_Play; }
+    void setPlay(int ply);
+    qint16 ShowList() const { return m_ShowList; }
+    void setShowList(int Shw);
+    qint16 Beep() const { return m_Beep; }
+    void setBeep(int bp);
+    qint16 NoNotify() const { return m_NoNotify; }
+    void setNoNotify(int nonot);
+    QString SoundFile() const { return m_SoundFile; }
+    void setSoundFile(const QString &sf) { m_SoundFile = sf; }
+    // 0 notification area, 1 task bar, 2 hidden.
+    qint16 MinStyle() const { return m_MinStyle; }
+    void setMinStyle(int Mode);
+    void setLoadOnStartup(bool Load) { m_LoadOnStartup = Load; }
+
+    qint16 NumberOfClients() const { return qint16(m_clients.size()); }
+    QString SelectedClient() const { return m_SelectedClient; }
+    void setSelectedClient(const QString &Name) { m_SelectedClient = Name; }
+    QString ClientName(int Index) const;
+    QString ClientCommand(int Index) const;
+
+    bool LoadOnStartup() const { return m_LoadOnStartup; }
+
+    qint16 NumberOfAccounts() const { return qint16(m_accounts.size()); }
+    QString AccountName(int i) const;
+    QString Host(int i) const;
+    QString UserName(int i) const;
+    QString Password(int i) const;
+    // The account's POP3 port: its stored "Port" when that lies in 1..65535, else 110.
+    int Port(int i) const;
+    bool AcctSel(int i) const;
+    void setAcctSel(int i, bool yn);
+
+    // Equal to an entry, case-sensitive.
+    bool IsBlocked(const QString &Name) const;
+    // Contained in an entry, case-sensitive: the test applied to a message's From text.
+    bool SenderIsBlocked(const QString &Name) const;
+
+    // A new account, selected. A name that cannot be a key name (empty, or with a backslash) leaves the
+    // store unchanged; an existing account keeps its values.
+    void AddAccount(const QString &AName, const QString &AHost, const QString &UName, const QString &PWord);
+    void DeleteAccount(const QString &AccName);
+    void AddBlockedSender(const QString &Name);
+    void RemoveBlockedSender(const QString &Name);
+
+    // Writes the scalar settings into their existing values, then applies the autostart entry.
+    void SaveConfig();
+    // Makes the autostart entry agree with LoadOnStartup.
+    void LoadCheck();
+
+private:
+    void LoadSettings();
+    void LoadMailClients();
+    void EnsureSettingsTree();
+    void WriteDefaultSettings();
+    static QString ScramblePassword(const QString &s);
+    static QString UnscramblePassword(const QString &s);
+
+    RegistryKey settingsKey() const;
+    const Account *account(int i) const;
+
+    SettingsServices m_services;
+
+    QList<MailClient> m_clients;
+    QList<Account> m_accounts;
+    QStringList m_blocked;
+    QStringList m_connections;
+
+    bool m_Check = false;
+    bool m_Connect = false;
+    qint16 m_Beep = 0;
+    qint16 m_ShowList = 0;
+    qint16 m_Play = 0;
+    qint16 m_NoNotify = 0;
+    QString m_SoundFile;
+    qint16 m_Interval = 0;
+    qint16 m_MinStyle = 0;
+    bool m_LoadOnStartup = false;
+    QString m_SelectedClient;
+    qint16 m_Timeout = 0;
+    qint16 m_HotKey = 0;
+    qint16 m_Modifier = 0;
+    bool m_HotKeyEnabled = false;
+    qint16 m_MaxMessageSize = 0;
+    qint16 m_connectionCount = 0;
+
+    RegistryKey m_root;
+};

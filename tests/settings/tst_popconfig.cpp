@@ -1,0 +1,433 @@
+#include "TempStore.h"
+
+#include <QTest>
+
+using testsupport::TempStore;
+
+namespace
+{
+const QString kSettings = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0");
+
+RegistryKey settings(TempStore &temp)
+{
+    return temp.store().open(kSettings);
+}
+RegistryKey account(TempStore &temp, const QString &name)
+{
+    return settings(temp).subKey(QStringLiteral("Accounts\\") + name);
+}
+QStringList valueNames(const RegistryKey &key)
+{
+    QStringList names;
+    for (const RegValue &v : key.values())
+        names.append(v.name);
+    return names;
+}
+} // namespace
+
+class TestPOPConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartWritesDefaults_data();
+    void firstStartWritesDefaults();
+    void missingSelectedClientRestoresOnlyMissingValues();
+    void valueDeletedByHandStaysDeleted();
+    void setterRanges_data();
+    void setterRanges();
+    void storedValuesLoadAsTheyAre();
+    void listChangeReloadsAndDropsUnsavedSetters();
+    void saveConfigWritesMembersBack();
+    void accounts();
+    void addAccountRefusesNamesThatCannotBeKeys();
+    void accountMissingPasswordLoadsEmpty();
+    void passwordRoundTrip_data();
+    void passwordRoundTrip();
+    void port_data();
+    void port();
+    void acctSelWritesEvenWhenStoreLostTheValue();
+    void senderIsBlocked_data();
+    void senderIsBlocked();
+    void blockedSenderList();
+};
+
+void TestPOPConfig::firstStartWritesDefaults_data()
+{
+    QTest::addColumn<QStringList>("clients");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("with clients") << QStringList{"Zeta Mail", "alpha mail", "Beta"} << "alpha mail";
+    QTest::newRow("without clients") << QStringList{} << "";
+}
+
+void TestPOPConfig::firstStartWritesDefaults()
+{
+    QFETCH(QStringList, clients);
+    QFETCH(QString, selected);
+    TempStore temp;
+    const RegistryKey mail = temp.store()
+                                 .open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"))
+                                 .addSubKey(QStringLiteral("Clients"))
+                                 .addSubKey(QStringLiteral("Mail"));
+    for (const QString &client : clients)
+        mail.addSubKey(client);
+
+    POPConfig config(temp.services());
+    const RegistryKey key = settings(temp);
+    QVERIFY(key.subKey(QStringLiteral("Accounts")).isValid());
+    QVERIFY(key.subKey(QStringLiteral("Blocked Senders")).isValid());
+    QCOMPARE(
+        valueNames(key),
+        QString(
+            "Check Connect Beep Play Show NoNotify Interval MinStyle LoadOnStart SoundFile Timeout HotKey "
+            "Modifier HotKeyEnabled BlockBlankFrom BlockBlankSubject BlockOverSize BlockZeroLength MaxSize "
+            "HangUpWhenDone ConnectionToUse SelectedClient")
+            .split(' '));
+    QCOMPARE(key.value(QStringLiteral("Check"))->data, QVariant::fromValue(0xFFFFFFFFu));
+    QCOMPARE(key.value(QStringLiteral("SoundFile"))->type, RegType::String);
+    QCOMPARE(config.SelectedClient(), selected);
+    QCOMPARE(config.Interval(), 10);
+    QCOMPARE(config.Timeout(), 20);
+    QCOMPARE(config.HotKey(), 123);
+    QCOMPARE(config.Modifier(), 18);
+    QCOMPARE(config.MaxMessageSize(), 32);
+    QCOMPARE(config.Play(), 1);
+    QCOMPARE(config.ShowList(), 1);
+    QCOMPARE(config.Beep(), 0);
+    QVERIFY(config.Check());
+    QVERIFY(config.BlockZeroLength);
+    QVERIFY(!config.BlockBlankFrom && !config.Connect() && !config.LoadOnStartup() &&
+            !config.HotKeyEnabled());
+    QCOMPARE(config.NumberOfAccounts(), 0);
+    QCOMPARE(config.AccountName(0), QString());
+    QVERIFY(temp.prompter.calls.isEmpty());
+}
+
+void TestPOPConfig::missingSelectedClientRestoresOnlyMissingValues()
+{
+    TempStore temp;
+    POPConfig(temp.services());
+    settings(temp).removeValue(QStringLiteral("SelectedClient"));
+    settings(temp).removeValue(QStringLiteral("Timeout"));
+    settings(temp).overwriteValue(QStringLiteral("Interval"), 42);
+
+    POPConfig config(temp.services());
+    QCOMPARE(config.Timeout(), 20);
+    QCOMPARE(config.Interval(), 42);
+    QVERIFY(settings(temp).value(QStringLiteral("SelectedClient")));
+}
+
+void TestPOPConfig::valueDeletedByHandStaysDeleted()
+{
+    TempStore temp;
+    POPConfig(temp.services());
+    settings(temp).removeValue(QStringLiteral("Play"));
+
+    POPConfig config(temp.services());
+    QCOMPARE(config.Play(), 0);
+    config.setPlay(2);
+    config.SaveConfig();
+    QVERIFY(!settings(temp).value(QStringLiteral("Play")));
+}
+
+void TestPOPConfig::setterRanges_data()
+{
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("taken");
+    const auto rows = [](const char *property, std::initializer_list<int> taken,
+                         std::initializer_list<int> refused) {
+        for (int v : taken)
+            QTest::addRow("%s %d taken", property, v) << QByteArray(property) << v << true;
+        for (int v : refused)
+            QTest::addRow("%s %d refused", property, v) << QByteArray(property) << v << false;
+    };
+    rows("Interval", {1, 999}, {0, 1000, 70001});
+    rows("Timeout", {10, 60}, {9, 61});
+    rows("HotKey", {112, 123}, {111, 124});
+    rows("MaxMessageSize", {1, 9999}, {0, 10000});
+    rows("Modifier", {0, 16, 17, 18}, {1, 15, 19});
+    for (const char *p : {"MinStyle", "Beep", "Play", "ShowList", "NoNotify"})
+        rows(p, {0, 2}, {-1, 3});
+}
+
+void TestPOPConfig::setterRanges()
+{
+    QFETCH(QByteArray, property);
+    QFETCH(int, value);
+    QFETCH(bool, taken);
+    TempStore temp;
+    POPConfig config(temp.services());
+    const QVariant before = config.property(property);
+    config.setProperty(property, value);
+    QCOMPARE(config.property(property).toInt(), taken ? value : before.toInt());
+    QCOMPARE(settings(temp)
+                 .value(QString::fromLatin1(property == "MaxMessageSize" ? "MaxSize" : property))
+                 .has_value(),
+             property != "ShowList");
+}
+
+void TestPOPConfig::storedValuesLoadAsTheyAre()
+{
+    TempStore temp;
+    POPConfig(temp.services());
+    const RegistryKey key = settings(temp);
+    key.overwriteValue(QStringLiteral("Interval"), 5000);
+    key.overwriteValue(QStringLiteral("HotKeyEnabled"), 1); // 1, not -1
+    key.overwriteValue(QStringLiteral("BlockBlankFrom"), 1);
+    key.removeValue(QStringLiteral("Connect"));
+    key.addValue(QStringLiteral("Connect"), QStringLiteral("True"));
+    key.removeValue(QStringLiteral("Timeout"));
+    key.addValue(QStringLiteral("Timeout"), QStringLiteral("soon")); // wrong kind: member keeps its value
+    key.overwriteValue(QStringLiteral("HotKey"), 100000);            // beyond 16 bits: does not convert
+
+    POPConfig config(temp.services());
+    QCOMPARE(config.Interval(), 5000);
+    QVERIFY(config.HotKeyEnabled());
+    QVERIFY(config.BlockBlankFrom);
+    QVERIFY(config.Connect());
+    QCOMPARE(config.Timeout(), 0);
+    QCOMPARE(config.HotKey(), 0);
+    config.setInterval(1000);
+    QCOMPARE(config.Interval(), 5000);
+    config.setInterval(15);
+    QCOMPARE(config.Interval(), 15);
+}
+
+void TestPOPConfig::listChangeReloadsAndDropsUnsavedSetters()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.setInterval(30);
+    config.BlockOverSize = true;
+    config.AddBlockedSender(QStringLiteral("spam@example.com"));
+    QCOMPARE(config.Interval(), 10);
+    QVERIFY(!config.BlockOverSize);
+}
+
+void TestPOPConfig::saveConfigWritesMembersBack()
+{
+    TempStore temp;
+    {
+        POPConfig config(temp.services());
+        config.setInterval(45);
+        config.setCheck(false);
+        config.setHotKeyEnabled(true);
+        config.setSoundFile(QStringLiteral("/usr/share/sounds/new mail.wav"));
+        config.setSelectedClient(QStringLiteral("Mutt"));
+        config.ConnectionToUse = QStringLiteral("Dial-up");
+        config.BlockBlankSubject = true;
+        config.SaveConfig();
+    }
+    POPConfig config(temp.services());
+    QCOMPARE(config.Interval(), 45);
+    QVERIFY(!config.Check());
+    QVERIFY(config.HotKeyEnabled());
+    QCOMPARE(config.SoundFile(), QStringLiteral("/usr/share/sounds/new mail.wav"));
+    QCOMPARE(config.SelectedClient(), QStringLiteral("Mutt"));
+    QCOMPARE(config.ConnectionToUse, QStringLiteral("Dial-up"));
+    QVERIFY(config.BlockBlankSubject);
+    QCOMPARE(settings(temp).value(QStringLiteral("HotKeyEnabled"))->data, QVariant::fromValue(0xFFFFFFFFu));
+}
+
+void TestPOPConfig::accounts()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("work"), QStringLiteral("pop.work.example"), QStringLiteral("me"),
+                      QStringLiteral("abc"));
+    config.AddAccount(QStringLiteral("Home"), QStringLiteral("pop.home.example"), QStringLiteral("you"),
+                      QStringLiteral("x"));
+    QCOMPARE(config.NumberOfAccounts(), 2);
+    QCOMPARE(config.AccountName(0), QStringLiteral("Home"));
+    QCOMPARE(config.AccountName(1), QStringLiteral("work"));
+    QCOMPARE(config.Host(1), QStringLiteral("pop.work.example"));
+    QCOMPARE(config.UserName(1), QStringLiteral("me"));
+    QCOMPARE(config.Password(1), QStringLiteral("abc"));
+    QVERIFY(config.AcctSel(1));
+    QCOMPARE(account(temp, QStringLiteral("work")).value(QStringLiteral("Selected"))->data,
+             QVariant(QStringLiteral("True")));
+    QCOMPARE(account(temp, QStringLiteral("work")).value(QStringLiteral("Password"))->data,
+             QVariant(QStringLiteral("cfi")));
+    for (int outside : {-1, 2}) {
+        QCOMPARE(config.AccountName(outside), QString());
+        QCOMPARE(config.Password(outside), QString());
+        QVERIFY(!config.AcctSel(outside));
+    }
+
+    // The same name again keeps the stored account as it was.
+    config.AddAccount(QStringLiteral("WORK"), QStringLiteral("other"), QStringLiteral("other"),
+                      QStringLiteral("other"));
+    QCOMPARE(config.NumberOfAccounts(), 2);
+    QCOMPARE(config.Host(1), QStringLiteral("pop.work.example"));
+
+    config.DeleteAccount(QStringLiteral("home"));
+    config.DeleteAccount(QStringLiteral("nobody"));
+    QCOMPARE(config.NumberOfAccounts(), 1);
+    config.DeleteAccount(QStringLiteral("work"));
+    QCOMPARE(config.NumberOfAccounts(), 0);
+}
+
+void TestPOPConfig::addAccountRefusesNamesThatCannotBeKeys()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("a\\b"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    config.AddAccount(QString(), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    QCOMPARE(config.NumberOfAccounts(), 0);
+    QCOMPARE(settings(temp).subKey(QStringLiteral("Accounts")).subKeyCount(), 0);
+    QCOMPARE(settings(temp).subKey(QStringLiteral("Accounts")).valueCount(), 0);
+}
+
+void TestPOPConfig::accountMissingPasswordLoadsEmpty()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("a"), QStringLiteral("h"), QStringLiteral("u"),
+                      QStringLiteral("secret"));
+    config.AddAccount(QStringLiteral("b"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("other"));
+    account(temp, QStringLiteral("b")).removeValue(QStringLiteral("Password"));
+    account(temp, QStringLiteral("b")).removeValue(QStringLiteral("Selected"));
+    POPConfig reloaded(temp.services());
+    QCOMPARE(reloaded.Password(0), QStringLiteral("secret"));
+    QCOMPARE(reloaded.Password(1), QString());
+    QVERIFY(!reloaded.AcctSel(1));
+}
+
+void TestPOPConfig::passwordRoundTrip_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("stored"); // the exact stored form, where the row names it
+    QTest::addColumn<bool>("lossless");
+    QTest::newRow("abc") << "abc"
+                         << "cfi" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
+    QTest::newRow("Latin-1 that fits") << QString::fromUtf8("é") << QString(QChar(0xEB)) << false;
+    QTest::newRow("60 characters that fit") << QString(60, QLatin1Char('x')) << QString() << false;
+    QTest::newRow("60 characters beyond code 255") << QString(60, QLatin1Char('q')) << QString() << true;
+    QTest::newRow("high Latin-1 early") << QString::fromUtf8("ÿÿÿ") << QString() << true;
+    QTest::newRow("beyond Latin-1") << QString::fromUtf8("пароль€😀") << QString() << true;
+}
+
+void TestPOPConfig::passwordRoundTrip()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, stored);
+    QFETCH(bool, lossless);
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), password);
+    QCOMPARE(POPConfig(temp.services()).Password(0), password);
+    const QString kept = account(temp, QStringLiteral("acc")).value(QStringLiteral("Password"))->text();
+    if (!stored.isNull())
+        QCOMPARE(kept, stored);
+    QCOMPARE(kept.startsWith(QChar(0x2261)), lossless);
+    if (!lossless)
+        QCOMPARE(kept.size(), password.size());
+}
+
+void TestPOPConfig::port_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("port");
+    QTest::newRow("none") << QVariant() << 110;
+    QTest::newRow("995") << QVariant(995) << 995;
+    QTest::newRow("65535") << QVariant(65535) << 65535;
+    QTest::newRow("0") << QVariant(0) << 110;
+    QTest::newRow("65536") << QVariant(65536) << 110;
+    QTest::newRow("-1") << QVariant(-1) << 110;
+}
+
+void TestPOPConfig::port()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, port);
+    TempStore temp;
+    POPConfig(temp.services())
+        .AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    if (stored.isValid())
+        account(temp, QStringLiteral("acc")).addValue(QStringLiteral("Port"), stored, RegType::DWord);
+    POPConfig config(temp.services());
+    QCOMPARE(config.Port(0), port);
+    QCOMPARE(config.Port(1), 110);
+}
+
+void TestPOPConfig::acctSelWritesEvenWhenStoreLostTheValue()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("a"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    config.AddAccount(QStringLiteral("b"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    config.setAcctSel(0, false);
+    QVERIFY(!config.AcctSel(0));
+    QVERIFY(!POPConfig(temp.services()).AcctSel(0));
+
+    account(temp, QStringLiteral("a")).removeValue(QStringLiteral("Selected"));
+    settings(temp).subKey(QStringLiteral("Accounts")).removeSubKey(QStringLiteral("b"));
+    config.setAcctSel(0, true);
+    config.setAcctSel(1, false);
+    config.setAcctSel(7, true);
+    QVERIFY(config.AcctSel(0));
+    QVERIFY(!config.AcctSel(1));
+    POPConfig reloaded(temp.services());
+    QVERIFY(reloaded.AcctSel(0));
+    QCOMPARE(reloaded.AccountName(1), QStringLiteral("b"));
+    QVERIFY(!reloaded.AcctSel(1));
+}
+
+void TestPOPConfig::senderIsBlocked_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("blocked");
+    QTest::newRow("part of the entry") << "Bob Smith"
+                                       << "Smith" << true;
+    QTest::newRow("letter case counts") << "SMITH"
+                                        << "Smith" << false;
+    QTest::newRow("longer than the entry") << "Smith"
+                                           << "Bob Smith" << false;
+    QTest::newRow("whole entry") << "Bob Smith <bob@example.com>"
+                                 << "Bob Smith <bob@example.com>" << true;
+    QTest::newRow("no trimming") << "Smith"
+                                 << " Smith" << false;
+    QTest::newRow("empty text, non-empty entry") << "Smith"
+                                                 << "" << true;
+}
+
+void TestPOPConfig::senderIsBlocked()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, from);
+    QFETCH(bool, blocked);
+    TempStore temp;
+    POPConfig config(temp.services());
+    QVERIFY(!config.SenderIsBlocked(from));
+    config.AddBlockedSender(QStringLiteral("someone else"));
+    config.AddBlockedSender(entry);
+    QCOMPARE(config.SenderIsBlocked(from), blocked || from.isEmpty());
+    QCOMPARE(config.IsBlocked(from), from == entry);
+}
+
+void TestPOPConfig::blockedSenderList()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddBlockedSender(QStringLiteral("zed@example.com"));
+    config.AddBlockedSender(QStringLiteral("Ann <ann@example.com>"));
+    config.AddBlockedSender(QStringLiteral("ZED@EXAMPLE.COM"));
+    QCOMPARE(config.NumberOfBlocked(), 2);
+    QCOMPARE(config.BlockedSender(0), QStringLiteral("zed@example.com"));
+    QCOMPARE(config.BlockedSender(1), QStringLiteral("Ann <ann@example.com>"));
+    QCOMPARE(config.BlockedSender(2), QString());
+    QCOMPARE(config.BlockedSender(-1), QString());
+    QVERIFY(config.IsBlocked(QStringLiteral("zed@example.com")));
+    QVERIFY(!config.IsBlocked(QStringLiteral("ZED@EXAMPLE.COM")));
+    config.RemoveBlockedSender(QStringLiteral("Zed@Example.com"));
+    config.RemoveBlockedSender(QStringLiteral("not there"));
+    QCOMPARE(config.NumberOfBlocked(), 1);
+    QCOMPARE(config.BlockedSender(0), QStringLiteral("Ann <ann@example.com>"));
+}
+
+QTEST_GUILESS_MAIN(TestPOPConfig)
+#include "tst_popconfig.moc"
