@@ -18,5 +18,8 @@ fi
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$root" -B "$dir" -G Ninja "${opts[@]}"
 fi
+# Make the moc step rescan every target: with Ninja it otherwise misses headers added to a target
+# since the last build (it compares against its own time stamp only).
+find "$dir" -path '*_autogen/timestamp' -delete
 cmake --build "$dir" -j "$(nproc)"
 echo "$dir" >&3

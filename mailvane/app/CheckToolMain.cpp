@@ -1,0 +1,145 @@
+// mailvane-check: one mail check with the stored settings, without a window.
+#include "main/CheckCycle.h"
+#include "main/MessageListModel.h"
+#include "main/StatusSink.h"
+#include "platform/AutostartEntry.h"
+#include "platform/Beeper.h"
+#include "platform/Connectivity.h"
+#include "platform/Dialer.h"
+#include "platform/Prompter.h"
+#include "platform/RegistryStore.h"
+#include "platform/SoundPlayer.h"
+#include "platform/SystemViews.h"
+#include "settings/POPConfig.h"
+
+#include "BasicPOP.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+enum ExitStatus { CheckedCleanly = 0, CheckedWithErrors = 1, NoAccounts = 2, EndedEarly = 3 };
+
+QJsonObject toJson(const ListedMessage &m)
+{
+    return {{"key", m.key},   {"from", m.from},         {"subject", m.subject},
+            {"size", m.sizeBytes}, {"sizeText", m.size}, {"account", m.account}};
+}
+
+QJsonObject toJson(const RejectedMessage &m)
+{
+    return {{"accountIndex", m.accountIndex}, {"account", m.account}, {"number", m.number},
+            {"from", m.from},                 {"subject", m.subject}, {"size", m.size},
+            {"reason", rejectReasonName(m.reason)}, {"deleted", m.deleted}};
+}
+
+void printJson(const QList<ListedMessage> &listed, const QList<RejectedMessage> &rejected, const QStringList &errors,
+               const StatusSink &status, int newMessageCount)
+{
+    QJsonArray messages;
+    for (const ListedMessage &m : listed)
+        messages.append(toJson(m));
+    QJsonArray rejects;
+    for (const RejectedMessage &m : rejected)
+        rejects.append(toJson(m));
+    const QJsonObject result{{"messages", messages},
+                             {"rejected", rejects},
+                             {"errors", QJsonArray::fromStringList(errors)},
+                             {"status", QJsonArray::fromStringList({status.panel(1), status.panel(2), status.panel(3)})},
+                             {"newMessageCount", newMessageCount}};
+    QTextStream(stdout) << QJsonDocument(result).toJson(QJsonDocument::Indented);
+}
+
+void printText(const QList<ListedMessage> &listed, const QList<RejectedMessage> &rejected, const QStringList &errors,
+               const StatusSink &status, bool dryRun)
+{
+    QTextStream out(stdout);
+    if (!listed.isEmpty()) {
+        out << QStringLiteral("%1  %2  %3  %4  %5\n")
+                   .arg("Key", -8).arg("From", -32).arg("Subject", -32).arg("Size", 8).arg("Account");
+        for (const ListedMessage &m : listed)
+            out << QStringLiteral("%1  %2  %3  %4  %5\n")
+                       .arg(m.key, -8).arg(m.from.left(32), -32).arg(m.subject.left(32), -32).arg(m.size, 8)
+                       .arg(m.account);
+    }
+    for (const RejectedMessage &m : rejected) {
+        const QString action = m.deleted ? "Deleted" : dryRun ? "Would delete" : "Not deleted";
+        out << QStringLiteral("%1 message %2 of %3 (%4): %5 / %6\n")
+                   .arg(action).arg(m.number).arg(m.account, rejectReasonName(m.reason), m.from, m.subject);
+    }
+    for (const QString &error : errors)
+        out << "Error: " << error << '\n';
+    out << status.panel(2) << "  " << status.panel(3) << '\n';
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("mailvane-check");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Checks the POP3 accounts of the stored settings once: deletes on the server what the filters "
+        "reject and lists the rest.\nThe settings store is $MAILVANE_REGISTRY when that is set, else "
+        "$XDG_CONFIG_HOME/mailvane/registry.sqlite3.");
+    parser.addHelpOption();
+    const QCommandLineOption force("force", "Check even when the system reports no connection (dialling "
+                                            "the configured connection if there is one).");
+    const QCommandLineOption dryRun("dry-run", "Evaluate every filter but delete nothing on the server.");
+    const QCommandLineOption json("json", "Print the result as one JSON object.");
+    parser.addOptions({force, dryRun, json});
+    parser.process(app);
+
+    ConsolePrompter prompter;
+    RegistryStore store(RegistryStore::defaultPath(), &prompter);
+    mountSystemViews(store);
+    NoAutostartEntry autostart;
+    POPConfig config({store, prompter, autostart});
+    if (config.NumberOfAccounts() == 0) {
+        std::fputs("You must set up an account first\n", stderr);
+        return NoAccounts;
+    }
+
+    NetworkInfoConnectivity connectivity;
+    NetworkManagerDialer dialer;
+    NullSoundPlayer soundPlayer; // no window, no notification: the output is the report
+    NullBeeper beeper;
+    wrenkit::BasicPOP bp1;
+    MessageListModel list;
+    TextStatusSink status;
+    CheckCycle cycle(bp1, list, status, {connectivity, dialer, soundPlayer, beeper, prompter});
+    cycle.setConfig(&config);
+    cycle.setDryRun(parser.isSet(dryRun));
+
+    QList<RejectedMessage> rejected;
+    QStringList errors;
+    bool summary = false;
+    QObject::connect(&cycle, &CheckCycle::messageRejected, [&](const RejectedMessage &m) { rejected.append(m); });
+    QObject::connect(&cycle, &CheckCycle::errorReported, [&](const QString &text) { errors.append(text); });
+    QObject::connect(&cycle, &CheckCycle::checkFinished, [&](bool withSummary) { summary = withSummary; });
+
+    status.setPanel(1, "Selected Client: " + config.SelectedClient());
+    // Like the timer: without a connection, check only when asked to dial.
+    if (!parser.isSet(force) && !cycle.Connected() && !config.Connect()) {
+        std::fputs("Not Connected\n", stderr);
+        return EndedEarly;
+    }
+    cycle.CheckMail();
+
+    if (parser.isSet(json))
+        printJson(list.messages(), rejected, errors, status, cycle.NewMessageCount());
+    else
+        printText(list.messages(), rejected, errors, status, parser.isSet(dryRun));
+    if (!summary)
+        return EndedEarly;
+    return errors.isEmpty() ? CheckedCleanly : CheckedWithErrors;
+}

@@ -1,0 +1,225 @@
+#include "main/CheckCycle.h"
+
+#include "main/StatusSink.h"
+#include "platform/Beeper.h"
+#include "platform/Connectivity.h"
+#include "platform/Dialer.h"
+#include "platform/Prompter.h"
+#include "platform/SoundPlayer.h"
+#include "settings/POPConfig.h"
+
+#include "BasicPOP.h"
+#include "HeaderValue.h"
+
+#include <QLocale>
+#include <QTime>
+
+namespace {
+const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
+}
+
+QString rejectReasonName(RejectReason reason)
+{
+    switch (reason) {
+    case RejectReason::BlankFrom:
+        return QStringLiteral("blankFrom");
+    case RejectReason::BlankSubject:
+        return QStringLiteral("blankSubject");
+    case RejectReason::OverSize:
+        return QStringLiteral("overSize");
+    case RejectReason::ZeroLength:
+        return QStringLiteral("zeroLength");
+    case RejectReason::BlockedSender:
+        return QStringLiteral("blockedSender");
+    }
+    return {};
+}
+
+CheckCycle::CheckCycle(wrenkit::BasicPOP &bp1, MessageListModel &list, StatusSink &status,
+                       const CheckServices &services, QObject *parent)
+    : QObject(parent), m_bp1(bp1), m_list(list), m_status(status), m_services(services)
+{
+    connect(&m_bp1, &wrenkit::BasicPOP::Error, this, &CheckCycle::OnError);
+}
+
+bool CheckCycle::Connected()
+{
+    return m_services.connectivity.isConnected();
+}
+
+void CheckCycle::RequestCheck()
+{
+    if (!m_config || m_config->NumberOfAccounts() == 0) {
+        m_services.prompter.message(QStringLiteral("No Accounts"),
+                                    QStringLiteral("You must set up an account first\r\n"
+                                                   "Please go to the configuration screen"));
+        return;
+    }
+    if (!Connected() && !m_config->Connect()) {
+        m_status.setPanel(2, QStringLiteral("Not Connected"));
+        if (!m_services.prompter.question(QStringLiteral("Mailvane"), QStringLiteral("Not Connected\r\nCheck Anyway?")))
+            return;
+    }
+    CheckMail();
+}
+
+void CheckCycle::CheckMail()
+{
+    if (m_busy)
+        return;
+    // Busy holds for the whole check, whatever errors come in between, so that nothing starts a
+    // second exchange on the control in the middle of this one.
+    m_busy = true;
+    m_newMessageCount = 0;
+    m_cancelled = false;
+    m_status.setPanel(2, QString());
+    m_status.setPanel(3, QString());
+    m_list.clear();
+    if (m_config)
+        m_bp1.setTimeOut(m_config->Timeout());
+    if (m_bp1.Status() != 0)
+        m_bp1.KillConn();
+
+    bool dialled = false;
+    const int accounts = m_config ? m_config->NumberOfAccounts() : 0;
+    for (int i = 0; i < accounts; ++i) {
+        // The settings may have been replaced during a wait: accounts that are gone are skipped.
+        if (!m_config || i >= m_config->NumberOfAccounts() || !m_config->AcctSel(i))
+            continue;
+        if (!checkAccount(i, dialled)) {
+            m_busy = false;
+            emit checkFinished(false);
+            return;
+        }
+    }
+
+    m_status.setPanel(2, QStringLiteral("Done - Checked at:") +
+                             QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
+    m_status.setPanel(3, QString::number(m_newMessageCount) + QStringLiteral(" New Message(s)"));
+    if (m_newMessageCount > 0)
+        NotifyNewMail();
+    if (m_config && m_config->HangUpWhenDone && dialled)
+        m_services.dialer.hangUp(m_dialConnection);
+    // Cleared only now: the sound of the notification runs an event loop in which a timer could
+    // otherwise start the next check.
+    m_busy = false;
+    emit checkFinished(true);
+}
+
+bool CheckCycle::checkAccount(int i, bool &dialled)
+{
+    const QString accountName = m_config->AccountName(i);
+    const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
+    m_status.setPanel(2, checkingText);
+    m_bp1.setHost(m_config->Host(i));
+    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setPassword(m_config->Password(i));
+    m_bp1.setPort(m_config->Port(i));
+
+    m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
+    if (!Connected()) {
+        m_dialConnection = 0;
+        m_dialConnection = m_services.dialer.dial(m_config ? m_config->ConnectionToUse : QString());
+        if (m_dialConnection == 0) {
+            m_status.setPanel(2, QStringLiteral("Internet Connection Failed"));
+            return false;
+        }
+        dialled = true;
+    }
+    m_status.setPanel(2, checkingText);
+
+    // Connect returns when the log-in is over. A log-in that failed without an error of its own
+    // (a refused STAT) is reported here, unless the user cancelled it.
+    const int errorsBefore = m_errorCount;
+    m_bp1.Connect();
+    if (m_bp1.Status() != 1) {
+        if (m_errorCount == errorsBefore && !m_cancelled)
+            OnError(QStringLiteral("Login Failed"));
+        m_bp1.KillConn();
+        m_cancelled = false;
+        return true;
+    }
+
+    const int count = m_bp1.NumberOfMessages();
+    for (int j = 1; j <= count; ++j)
+        checkMessage(i, accountName, j);
+    m_bp1.Disconnect();
+    return true;
+}
+
+void CheckCycle::checkMessage(int i, const QString &accountName, int j)
+{
+    // After a failed read the control still holds the previous message's headers: the message is
+    // skipped, neither filtered nor listed. It stays on the server for the next check.
+    const int errorsBefore = m_errorCount;
+    m_bp1.GetMessageInfo(j);
+    if (m_errorCount != errorsBefore)
+        return;
+
+    if (const std::optional<RejectReason> reason = filter()) {
+        RejectedMessage rejected{i, accountName, j, m_bp1.MsgFrom(), m_bp1.MsgSubject(), m_bp1.MsgSize(), *reason};
+        if (!m_dryRun) {
+            const int errorsBeforeDelete = m_errorCount;
+            m_bp1.DeleteMessage(j);
+            rejected.deleted = m_errorCount == errorsBeforeDelete;
+        }
+        emit messageRejected(rejected);
+        return;
+    }
+
+    const int size = m_bp1.MsgSize();
+    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(), MessageListModel::sizeText(size),
+                accountName, size});
+    ++m_newMessageCount;
+}
+
+std::optional<RejectReason> CheckCycle::filter() const
+{
+    if (!m_config)
+        return std::nullopt;
+    const POPConfig &config = *m_config;
+    const QString from = m_bp1.MsgFrom();
+    const int size = m_bp1.MsgSize(); // -1: unknown, never rejected on size
+    if (from == wrenkit::notFoundMarker() && config.BlockBlankFrom)
+        return RejectReason::BlankFrom;
+    if (m_bp1.MsgSubject() == wrenkit::notFoundMarker() && config.BlockBlankSubject)
+        return RejectReason::BlankSubject;
+    if (size >= 0 && size / 1024.0 > config.MaxMessageSize() && config.BlockOverSize)
+        return RejectReason::OverSize;
+    if (size == 0 && config.BlockZeroLength)
+        return RejectReason::ZeroLength;
+    // An empty From is contained in every entry; it names no sender, so it is left to the
+    // blank-From filter.
+    if (!from.isEmpty() && config.SenderIsBlocked(from))
+        return RejectReason::BlockedSender;
+    return std::nullopt;
+}
+
+void CheckCycle::NotifyNewMail()
+{
+    if (!m_config || m_config->NoNotify() == 1)
+        return;
+    if (m_config->Beep() == 1)
+        m_services.beeper.beep();
+    if (m_config->Play() == 1 && !m_config->SoundFile().isEmpty())
+        m_services.soundPlayer.playToEnd(m_config->SoundFile());
+    if (m_config && m_config->ShowList() == 1)
+        m_status.showWindow();
+}
+
+void CheckCycle::Cancel()
+{
+    m_cancelled = m_busy;
+    m_bp1.KillConn();
+}
+
+void CheckCycle::OnError(const QString &ErrorText)
+{
+    ++m_errorCount;
+    m_status.setPanel(2, QStringLiteral("Error on last attempt"));
+    if (m_status.isWindowVisible())
+        m_services.prompter.message(ProgramTitle, ErrorText);
+    else
+        m_status.setPanel(3, ErrorText);
+    emit errorReported(ErrorText);
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "main/MessageListModel.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <optional>
+
+namespace wrenkit {
+class BasicPOP;
+}
+class Beeper;
+class Connectivity;
+class Dialer;
+class MessageListModel;
+class POPConfig;
+class Prompter;
+class SoundPlayer;
+class StatusSink;
+
+// What a check needs of the system besides the POP3 control.
+struct CheckServices
+{
+    Connectivity &connectivity;
+    Dialer &dialer;
+    SoundPlayer &soundPlayer;
+    Beeper &beeper;
+    Prompter &prompter;
+};
+
+// Why a filter rejected a message, in the order the filters run.
+enum class RejectReason { BlankFrom, BlankSubject, OverSize, ZeroLength, BlockedSender };
+QString rejectReasonName(RejectReason reason); // "blankFrom", "blankSubject", ...
+
+struct RejectedMessage
+{
+    int accountIndex = -1;
+    QString account;
+    int number = 0;
+    QString from;
+    QString subject;
+    int size = -1; // bytes; -1 when the listing gave none
+    RejectReason reason = RejectReason::BlankFrom;
+    bool deleted = false; // the DELE was sent and no error was reported
+};
+
+// The mail check cycle: walks the selected accounts of the settings through the POP3 control,
+// reads the headers of every waiting message, deletes on the server what a filter rejects, lists
+// the rest and tells the user. It owns the Busy flag, the count of new messages and the handle of
+// a connection it dialled. The settings object belongs to the owner, who may replace it between
+// and during checks.
+class CheckCycle : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool Busy READ Busy)
+    Q_PROPERTY(int NewMessageCount READ NewMessageCount)
+    Q_PROPERTY(quint32 DialConnection READ DialConnection)
+
+public:
+    CheckCycle(wrenkit::BasicPOP &bp1, MessageListModel &list, StatusSink &status, const CheckServices &services,
+               QObject *parent = nullptr);
+
+    void setConfig(POPConfig *config) { m_config = config; }
+    POPConfig *config() const { return m_config; }
+    // Evaluates every filter but sends no DELE.
+    void setDryRun(bool dryRun) { m_dryRun = dryRun; }
+
+    bool Busy() const { return m_busy; }
+    int NewMessageCount() const { return m_newMessageCount; }
+    quint32 DialConnection() const { return m_dialConnection; }
+
+    // True when the system reports a connection.
+    bool Connected();
+
+public slots:
+    // One complete check; does nothing while Busy.
+    void CheckMail();
+    // "Check Now": asks for accounts and, without a connection, whether to check anyway.
+    void RequestCheck();
+    void NotifyNewMail();
+    // The toolbar's Cancel: closes the connection, which ends the wait in progress.
+    void Cancel();
+
+signals:
+    void messageRejected(const RejectedMessage &message);
+    // An error of the POP3 control, as the user was shown it.
+    void errorReported(const QString &text);
+    // The check is over: with its summary, or ended early by a failed dial.
+    void checkFinished(bool withSummary);
+
+private:
+    void OnError(const QString &ErrorText);
+    // Checks account i; false when the whole check must end (the dial failed).
+    bool checkAccount(int i, bool &dialled);
+    void checkMessage(int i, const QString &accountName, int j);
+    // The first filter that rejects the message the control holds, if any.
+    std::optional<RejectReason> filter() const;
+
+    wrenkit::BasicPOP &m_bp1;
+    MessageListModel &m_list;
+    StatusSink &m_status;
+    CheckServices m_services;
+    QPointer<POPConfig> m_config;
+
+    bool m_busy = false;
+    bool m_dryRun = false;
+    int m_newMessageCount = 0;
+    quint32 m_dialConnection = 0;
+    int m_errorCount = 0; // Error events so far: how a failed step is noticed
+    bool m_cancelled = false;
+};

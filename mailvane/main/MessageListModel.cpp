@@ -1,0 +1,97 @@
+#include "MessageListModel.h"
+
+#include <cmath>
+
+QString MessageKey::text() const
+{
+    return QStringLiteral("A%1 M%2").arg(account).arg(message);
+}
+
+MessageKey MessageKey::parse(const QString &key)
+{
+    const QStringList parts = key.split(u' ');
+    if (parts.size() != 2 || !parts[0].startsWith(u'A') || !parts[1].startsWith(u'M'))
+        return {};
+    bool accountOk = false;
+    bool messageOk = false;
+    const int account = parts[0].mid(1).toInt(&accountOk);
+    const int message = parts[1].mid(1).toInt(&messageOk);
+    if (!accountOk || !messageOk)
+        return {};
+    return {account, message};
+}
+
+int MessageListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_messages.size());
+}
+
+int MessageListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant MessageListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_messages.size())
+        return {};
+    const ListedMessage &message = m_messages[index.row()];
+    if (role == Qt::UserRole)
+        return message.key;
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case From:
+        return message.from;
+    case Subject:
+        return message.subject;
+    case Size:
+        return message.size;
+    case Account:
+        return message.account;
+    }
+    return {};
+}
+
+QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char *const titles[] = {"From", "Subject", "Size", "Account"};
+    return section >= 0 && section < ColumnCount ? QString::fromLatin1(titles[section]) : QVariant();
+}
+
+void MessageListModel::clear()
+{
+    beginResetModel();
+    m_messages.clear();
+    endResetModel();
+}
+
+void MessageListModel::add(const ListedMessage &message)
+{
+    const int row = int(m_messages.size());
+    beginInsertRows({}, row, row);
+    m_messages.append(message);
+    endInsertRows();
+}
+
+bool MessageListModel::remove(const QString &key)
+{
+    for (int row = 0; row < m_messages.size(); ++row) {
+        if (m_messages[row].key == key) {
+            beginRemoveRows({}, row, row);
+            m_messages.removeAt(row);
+            endRemoveRows();
+            return true;
+        }
+    }
+    return false;
+}
+
+QString MessageListModel::sizeText(int bytes)
+{
+    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    const QString number = bytes < 0 ? QStringLiteral("?") : QString::number(qint64(std::nearbyint(bytes / 1024.0)));
+    return u' ' + number + QStringLiteral("  k");
+}

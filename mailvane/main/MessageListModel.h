@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QString>
+
+// The key of a listed message: "A", the 0-based account index, a space, "M", the 1-based message
+// number of the check's session ("A0 M3").
+struct MessageKey
+{
+    int account = -1;
+    int message = -1;
+
+    QString text() const;
+    // Reads a key; an account or message of -1 when the text is not one.
+    static MessageKey parse(const QString &key);
+    bool isValid() const { return account >= 0 && message >= 1; }
+};
+
+// One message as the list shows it.
+struct ListedMessage
+{
+    QString key;
+    QString from;
+    QString subject;
+    QString size;    // the Size column
+    QString account; // the account name
+    int sizeBytes = -1;
+};
+
+// The message list of the main window: one row per message, with the columns From, Subject,
+// Size and Account; the key is the row's Qt::UserRole data.
+class MessageListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { From, Subject, Size, Account, ColumnCount };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    void clear();
+    void add(const ListedMessage &message);
+    // Removes the row with this key; false when there is none.
+    bool remove(const QString &key);
+    const QList<ListedMessage> &messages() const { return m_messages; }
+
+    // The Size column for a size in bytes: a space, the kilobytes rounded half to even, two spaces
+    // and "k"; a question mark in place of the number when the size is unknown (-1).
+    static QString sizeText(int bytes);
+
+private:
+    QList<ListedMessage> m_messages;
+};

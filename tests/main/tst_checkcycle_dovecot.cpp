@@ -1,0 +1,144 @@
+// The road of one check, end to end, against a real Dovecot with several mailboxes.
+#include "CheckHarness.h"
+#include "DovecotFixture.h"
+
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+
+// A message whose size on the wire (CR LF line ends) is exactly the given number of bytes.
+QByteArray messageOfSize(const QString &from, const QString &subject, int bytes)
+{
+    const int headers = int(DovecotFixture::withCrlf(DovecotFixture::makeMessage(from, subject, 0)).size());
+    QByteArray message = DovecotFixture::withCrlf(DovecotFixture::makeMessage(from, subject, bytes - headers));
+    return message;
+}
+
+void startOrFail(DovecotFixture &server)
+{
+    QString error;
+    if (!server.start(&error))
+        QFAIL(qPrintable(error));
+}
+
+} // namespace
+
+class TestCheckCycleDovecot : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void everyFilterRejectsExactlyItsMessages();
+    void wrongPasswordOnTheFirstAccount();
+};
+
+void TestCheckCycleDovecot::initTestCase()
+{
+    if (!DovecotFixture::isInstalled()) {
+        if (qEnvironmentVariable("CI") == "true")
+            QFAIL("dovecot-pop3d is not installed");
+        QSKIP("dovecot-pop3d is not installed");
+    }
+}
+
+void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
+{
+    DovecotFixture server({{"alice", "wonderland"}, {"carol", "singer"}, {"bob", "builder"}});
+    const QList<QByteArray> alice{
+        messageOfSize("Colleague <colleague@example.org>", "Minutes", 32768), // 1 kept: 32.0 k is not over 32
+        messageOfSize("Newsletter <news@example.com>", "Big", 32769),         // 2 over the size limit
+        QByteArray(),                                                         // 3 zero length
+        DovecotFixture::makeMessage("Bulk Mailer <offers@junk.example>", "Offer", 100), // 4 blocked
+        DovecotFixture::makeMessage("offers@junk.example", "Offer again", 100),         // 5 blocked by substring
+        DovecotFixture::makeMessage(std::nullopt, "No sender", 100),                    // 6 blank From
+        DovecotFixture::makeMessage("Friend <friend@example.org>", std::nullopt, 100),  // 7 blank Subject
+        DovecotFixture::makeMessage("Friend <friend@example.org>", "Lunch", 100),       // 8 kept
+    };
+    QStringList aliceFiles;
+    for (const QByteArray &message : alice)
+        aliceFiles << server.deliver("alice", message);
+    server.deliver("carol", DovecotFixture::makeMessage("x@example.org", "Never read", 100));
+    server.deliver("bob", DovecotFixture::makeMessage("Mum <mum@example.org>", "Sunday", 100));
+    startOrFail(server);
+
+    CheckHarness h;
+    h.addAccount("1 Work", "alice", "wonderland", server.port());
+    h.addAccount("2 Old", "carol", "singer", server.port(), false);
+    h.addAccount("3 Home", "bob", "builder", server.port());
+    {
+        POPConfig setup(h.temp.services());
+        setup.AddBlockedSender("Bulk Mailer <offers@junk.example>");
+    }
+    POPConfig &config = h.loadConfig();
+    QCOMPARE(config.AccountName(1), QString("2 Old")); // accounts come in name order
+    config.BlockOverSize = true;
+    config.setMaxMessageSize(32);
+    config.BlockZeroLength = true;
+    config.setBeep(1);
+
+    // First with the blank filters off: the empty message reaches the zero-length filter, and
+    // messages without a From or Subject are listed with the marker.
+    h.cycle.CheckMail();
+    QCOMPARE(h.errors, QStringList());
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M6", "A0 M7", "A0 M8", "A2 M1"}));
+    QCOMPARE(h.list.messages()[0].size, QString(" 32  k"));
+    QCOMPARE(h.list.messages()[1].from, QString("<NotFound>"));
+    QCOMPARE(h.list.messages()[4].account, QString("3 Home"));
+    QList<QPair<int, RejectReason>> rejected;
+    for (const RejectedMessage &m : h.rejected) {
+        QVERIFY(m.deleted);
+        QCOMPARE(m.accountIndex, 0);
+        rejected << qMakePair(m.number, m.reason);
+    }
+    QCOMPARE(rejected, (QList<QPair<int, RejectReason>>{{2, RejectReason::OverSize},
+                                                        {3, RejectReason::ZeroLength},
+                                                        {4, RejectReason::BlockedSender},
+                                                        {5, RejectReason::BlockedSender}}));
+    QCOMPARE(h.status.panel(3), QString("5 New Message(s)"));
+    QVERIFY(h.status.panel(2).startsWith("Done - Checked at:"));
+    QCOMPARE(h.beeper.beeps, 1);
+    QTRY_COMPARE(server.messageFiles("alice"), (QStringList{aliceFiles[0], aliceFiles[5], aliceFiles[6], aliceFiles[7]}));
+    QCOMPARE(server.messageFiles("carol").size(), 1);
+    QCOMPARE(server.messageFiles("bob").size(), 1);
+
+    // Then with the blank filters on: the server numbers what is left anew.
+    config.BlockBlankFrom = true;
+    config.BlockBlankSubject = true;
+    h.rejected.clear();
+    h.cycle.CheckMail();
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M4", "A2 M1"}));
+    QCOMPARE(h.rejected.size(), 2);
+    QCOMPARE(h.rejected[0].reason, RejectReason::BlankFrom);
+    QCOMPARE(h.rejected[1].reason, RejectReason::BlankSubject);
+    QTRY_COMPARE(server.messageFiles("alice"), (QStringList{aliceFiles[0], aliceFiles[7]}));
+    QCOMPARE(h.beeper.beeps, 2);
+}
+
+void TestCheckCycleDovecot::wrongPasswordOnTheFirstAccount()
+{
+    DovecotFixture server({{"alice", "wonderland"}, {"bob", "builder"}});
+    server.deliver("alice", DovecotFixture::makeMessage("a@example.org", "For alice", 100));
+    server.deliver("bob", DovecotFixture::makeMessage("b@example.org", "For bob", 100));
+    startOrFail(server);
+
+    CheckHarness h;
+    h.addAccount("A", "alice", "wrong", server.port());
+    h.addAccount("B", "bob", "builder", server.port());
+    h.loadConfig();
+    QStringList panelsAtError;
+    QObject::connect(&h.cycle, &CheckCycle::errorReported,
+                     [&] { panelsAtError << h.status.panel(2) << h.status.panel(3); });
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.errors, QStringList{"Server Not Responding To POP3 Commands"});
+    QCOMPARE(panelsAtError, (QStringList{"Error on last attempt", "Server Not Responding To POP3 Commands"}));
+    QCOMPARE(h.keys(), QStringList{"A1 M1"});
+    QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
+    QVERIFY(QRegularExpression("^Done - Checked at:\\S").match(h.status.panel(2)).hasMatch());
+    QCOMPARE(h.finished, QList<bool>{true});
+}
+
+QTEST_GUILESS_MAIN(TestCheckCycleDovecot)
+#include "tst_checkcycle_dovecot.moc"
