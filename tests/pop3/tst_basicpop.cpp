@@ -111,13 +111,18 @@ void TestBasicPOP::init()
 
 void TestBasicPOP::loginAndListing()
 {
+    // The host binds to the control's members by name.
     server->login({120, 200});
-    setUp();
-    pop->Connect();
+    pop->setProperty("Host", "127.0.0.1");
+    pop->setProperty("Port", server->port());
+    pop->setProperty("UserName", "user");
+    pop->setProperty("Password", "secret");
+    pop->setProperty("TimeOut", 2);
+    QVERIFY(QMetaObject::invokeMethod(pop.get(), "Connect"));
     QCOMPARE(log->events, QStringList{"Connected"});
     QCOMPARE(log->statusInConnected, 0);
-    QCOMPARE(pop->Status(), 1);
-    QCOMPARE(pop->NumberOfMessages(), 2);
+    QCOMPARE(pop->property("Status").toInt(), 1);
+    QCOMPARE(pop->property("NumberOfMessages").toInt(), 2);
     QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST"}));
     QCOMPARE(pop->MsgContents(), QString("+OK scan listing follows\r\n1 120\r\n2 200\r\n.\r\n"));
 }
