@@ -5,22 +5,15 @@
 namespace wrenkit
 {
 
-namespace
+void ApplicationBeeper::beep()
 {
-class SystemBeeper : public Beeper
-{
-public:
-    void beep() override
-    {
-        if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-            QApplication::beep();
-    }
-};
-} // namespace
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QApplication::beep();
+}
 
 std::unique_ptr<Beeper> createSystemBeeper()
 {
-    return std::make_unique<SystemBeeper>();
+    return std::make_unique<ApplicationBeeper>();
 }
 
 } // namespace wrenkit

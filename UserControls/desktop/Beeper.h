@@ -13,7 +13,20 @@ public:
     virtual void beep() = 0;
 };
 
-// QApplication::beep() when a QApplication exists; silent otherwise.
+// Beeps through QApplication; silent when the program runs without a widgets application.
+class ApplicationBeeper : public Beeper
+{
+public:
+    void beep() override;
+};
+
+class NullBeeper : public Beeper
+{
+public:
+    void beep() override {}
+};
+
+// The beeper of this system: an ApplicationBeeper.
 std::unique_ptr<Beeper> createSystemBeeper();
 
 } // namespace wrenkit

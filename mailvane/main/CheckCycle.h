@@ -1,6 +1,7 @@
 #pragma once
 
 #include "main/MessageListModel.h"
+#include "platform/Beeper.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,7 +11,7 @@
 namespace wrenkit {
 class BasicPOP;
 }
-class Beeper;
+
 class Connectivity;
 class Dialer;
 class MessageListModel;

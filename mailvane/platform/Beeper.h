@@ -1,22 +1,8 @@
 #pragma once
 
-// The system beep.
-class Beeper
-{
-public:
-    virtual ~Beeper() = default;
-    virtual void beep() = 0;
-};
+// The program beeps through the control library's beeper.
+#include "desktop/Beeper.h"
 
-// Beeps through QApplication; silent when the program runs without a widgets application.
-class ApplicationBeeper : public Beeper
-{
-public:
-    void beep() override;
-};
-
-class NullBeeper : public Beeper
-{
-public:
-    void beep() override {}
-};
+using wrenkit::ApplicationBeeper;
+using wrenkit::Beeper;
+using wrenkit::NullBeeper;
