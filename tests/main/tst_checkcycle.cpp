@@ -19,6 +19,7 @@ class TestCheckCycle : public QObject
 private slots:
     void failedHeaderReadIsNeverFilteredOrListed_data();
     void failedHeaderReadIsNeverFilteredOrListed();
+    void errorShownInAMessageBoxWhileTheWindowIsVisible();
     void dialFailureEndsTheCheck();
     void settingsReplacedDuringTheCheck();
     void unknownSizeAndEmptyFrom();
@@ -73,6 +74,25 @@ void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed()
     QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
     QCOMPARE(h.finished, QList<bool>{true});
     QVERIFY(!h.cycle.Busy());
+}
+
+void TestCheckCycle::errorShownInAMessageBoxWhileTheWindowIsVisible()
+{
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.send("-ERR too busy\r\n");
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+    h.status.showWindow();
+    QString panel2AtError;
+    QObject::connect(&h.cycle, &CheckCycle::errorReported, [&] { panel2AtError = h.status.panel(2); });
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.temp.prompter.calls.size(), 1);
+    QCOMPARE(h.temp.prompter.calls[0].title, QString("Mailvane 1.0"));
+    QCOMPARE(h.temp.prompter.calls[0].text, QString("Invalid User Name"));
+    QCOMPARE(panel2AtError, QString("Error on last attempt"));
+    QCOMPARE(h.status.panel(3), QString("0 New Message(s)"));
 }
 
 void TestCheckCycle::dialFailureEndsTheCheck()

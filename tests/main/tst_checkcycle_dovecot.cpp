@@ -30,6 +30,7 @@ class TestCheckCycleDovecot : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void twoAccountsListEveryMessage();
     void everyFilterRejectsExactlyItsMessages();
     void wrongPasswordOnTheFirstAccount();
 };
@@ -41,6 +42,33 @@ void TestCheckCycleDovecot::initTestCase()
             QFAIL("dovecot-pop3d is not installed");
         QSKIP("dovecot-pop3d is not installed");
     }
+}
+
+void TestCheckCycleDovecot::twoAccountsListEveryMessage()
+{
+    DovecotFixture server({{"alice", "wonderland"}, {"bob", "builder"}});
+    server.deliver("alice", DovecotFixture::makeMessage("Ann <ann@example.org>", "First", 3000));
+    server.deliver("alice", DovecotFixture::makeMessage("Ben <ben@example.org>", "Second", 1536 - 300));
+    server.deliver("bob", DovecotFixture::makeMessage("Cy <cy@example.org>", "Third", 100));
+    startOrFail(server);
+
+    CheckHarness h;
+    h.addAccount("A", "alice", "wonderland", server.port());
+    h.addAccount("B", "bob", "builder", server.port());
+    POPConfig &config = h.loadConfig();
+    config.setBeep(1);
+    config.setShowList(1);
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M2", "A1 M1"}));
+    const ListedMessage &first = h.list.messages()[0];
+    QCOMPARE(first.from, QString("Ann <ann@example.org>"));
+    QCOMPARE(first.subject, QString("First"));
+    QCOMPARE(first.account, QString("A"));
+    QCOMPARE(h.status.panel(3), QString("3 New Message(s)"));
+    QCOMPARE(h.beeper.beeps, 1);
+    QVERIFY(h.status.isWindowVisible());
+    QCOMPARE(server.messageFiles("alice").size(), 2);
 }
 
 void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
