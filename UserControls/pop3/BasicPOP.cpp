@@ -82,47 +82,27 @@ void BasicPOP::Connect()
     m_localClose = false;
     m_reader.expect(Shape::SingleLine); // the greeting
     m_socket.connectToHost(m_host, quint16(m_port));
-    const auto statusLine = [this] { return m_reader.statusLineComplete(); };
-
-    WaitResult result = waitFor(statusLine);
-    if (result == WaitResult::Aborted)
+    if (!awaitReply(ConnectionTimedOut))
         return;
-    if (result == WaitResult::TimedOut)
-        return timedOut(ConnectionTimedOut);
-
     if (m_reader.replyMark() != '+') {
         emit Error(InvalidUserName);
         return;
     }
-    send("USER " + commandText(m_userName), Shape::SingleLine);
-    result = waitFor(statusLine);
-    if (result == WaitResult::Aborted)
+    if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (result == WaitResult::TimedOut)
-        return timedOut(ConnectionTimedOut);
-
     if (m_reader.replyMark() != '+') {
         emit Error(InvalidUserNameOrPassword);
         return;
     }
-    send("PASS " + commandText(m_password), Shape::SingleLine);
-    result = waitFor(statusLine);
-    if (result == WaitResult::Aborted)
+    if (!exchange("PASS " + commandText(m_password), Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (result == WaitResult::TimedOut)
-        return timedOut(ConnectionTimedOut);
-
     if (m_reader.replyMark() != '+') {
         emit Error(ServerNotResponding);
         return;
     }
     m_reader.clearBuffer();
-    send("STAT", Shape::SingleLine);
-    result = waitFor(statusLine);
-    if (result == WaitResult::Aborted)
+    if (!exchange("STAT", Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (result == WaitResult::TimedOut)
-        return timedOut(ConnectionTimedOut);
 
     // "+OK 2 320": a count that is missing or does not fit leaves the previous count.
     if (const int count = parseCount(piece(m_reader.statusLine(), 1)); count >= 0)
@@ -133,12 +113,8 @@ void BasicPOP::Connect()
     }
 
     m_reader.clearBuffer();
-    send("LIST", Shape::MultiLine);
-    result = waitFor([this] { return m_reader.responseComplete(); });
-    if (result == WaitResult::Aborted)
+    if (!exchange("LIST", Shape::MultiLine, ConnectionTimedOut))
         return;
-    if (result == WaitResult::TimedOut)
-        return timedOut(ConnectionTimedOut);
     if (m_numberOfMessages <= 0)
         return;
     parseListing();
@@ -203,25 +179,14 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         return;
     }
     const QByteArray number = QByteArray::number(MessageNumber);
-    const auto complete = [this] { return m_reader.responseComplete(); };
-
     m_reader.clearBuffer();
-    send("TOP " + number + " 1", Shape::MultiLine);
-    WaitResult result = waitFor(complete);
-    if (result == WaitResult::Aborted)
+    if (!exchange("TOP " + number + " 1", Shape::MultiLine, NoMessageReply))
         return;
-    if (result == WaitResult::TimedOut)
-        return timedOut(NoMessageReply);
-
     if (m_reader.replyMark() == '-') {
         // TOP is optional in POP3: fall back to the whole message.
         m_reader.clearBuffer();
-        send("RETR " + number, Shape::MultiLine);
-        result = waitFor(complete);
-        if (result == WaitResult::Aborted)
+        if (!exchange("RETR " + number, Shape::MultiLine, NoMessageReply))
             return;
-        if (result == WaitResult::TimedOut)
-            return timedOut(NoMessageReply);
     }
     // An error reply holds no headers; reading it would make up a message without From or
     // Subject, and filters would delete the real one on its strength.
@@ -253,9 +218,7 @@ void BasicPOP::DeleteMessage(int MessageNumber)
         return;
     }
     // The reply is appended to what the buffer holds; a refusal is not reported.
-    send("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine);
-    if (waitFor([this] { return m_reader.statusLineComplete(); }) == WaitResult::TimedOut)
-        timedOut(ServerTimedOut);
+    exchange("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine, ServerTimedOut);
 }
 
 void BasicPOP::onReadyRead()
@@ -290,22 +253,29 @@ void BasicPOP::onSocketDisconnected()
     emit Disconnected();
 }
 
-BasicPOP::WaitResult BasicPOP::waitFor(const std::function<bool()> &condition)
-{
-    m_elapsedSeconds = 0;
-    m_timer.start();
-    while (!condition() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    m_timer.stop();
-    if (m_abortFlag)
-        return WaitResult::Aborted;
-    return condition() ? WaitResult::Done : WaitResult::TimedOut;
-}
-
-void BasicPOP::send(const QByteArray &command, Pop3ReplyReader::Shape shape)
+bool BasicPOP::exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError)
 {
     m_reader.expect(shape);
     m_socket.write(command + "\r\n");
+    return awaitReply(timeoutError);
+}
+
+bool BasicPOP::awaitReply(const QString &timeoutError)
+{
+    m_elapsedSeconds = 0;
+    m_timer.start();
+    while (!m_reader.responseComplete() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_timer.stop();
+    if (m_abortFlag)
+        return false;
+    if (m_reader.responseComplete())
+        return true;
+    // The stream can no longer be trusted to line up with our commands: a late reply would be
+    // taken for the next one's.
+    closeSocket();
+    emit Error(timeoutError);
+    return false;
 }
 
 void BasicPOP::closeSocket()
@@ -314,12 +284,6 @@ void BasicPOP::closeSocket()
         return;
     m_localClose = true;
     m_socket.abort();
-}
-
-void BasicPOP::timedOut(const QString &errorText)
-{
-    closeSocket();
-    emit Error(errorText);
 }
 
 } // namespace wrenkit

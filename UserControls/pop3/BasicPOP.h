@@ -7,7 +7,6 @@
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
-#include <functional>
 
 namespace wrenkit {
 
@@ -98,19 +97,17 @@ signals:
     void Disconnected();
 
 private:
-    enum class WaitResult { Done, TimedOut, Aborted };
-
     void onReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
     void onSocketDisconnected();
 
-    // Pumps the event loop until the condition holds, TimeOut seconds pass or the wait is aborted.
-    WaitResult waitFor(const std::function<bool()> &condition);
-    // Starts a reply of the given shape and sends one command line.
-    void send(const QByteArray &command, Pop3ReplyReader::Shape shape);
+    // Sends one command line and awaits its reply of the given shape; see awaitReply.
+    bool exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError);
+    // Pumps the event loop until the current reply is complete (true), the wait is aborted
+    // (false, silently) or TimeOut seconds pass (false, after closing the connection and
+    // reporting timeoutError).
+    bool awaitReply(const QString &timeoutError);
     void closeSocket();
-    // The wait ran out: the stream can no longer be trusted to line up with our commands.
-    void timedOut(const QString &errorText);
     void parseListing();
 
     QTcpSocket m_socket;
