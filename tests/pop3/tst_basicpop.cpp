@@ -130,7 +130,7 @@ void TestBasicPOP::loginAndListing()
 void TestBasicPOP::connectOutcomes_data()
 {
     QTest::addColumn<QStringList>("script");
-    QTest::addColumn<int>("port"); // -1: the server's
+    QTest::addColumn<int>("port"); // -1: the server's; -2: one nobody listens on
     QTest::addColumn<int>("timeOut");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QByteArrayList>("sent");
@@ -138,6 +138,7 @@ void TestBasicPOP::connectOutcomes_data()
 
     const QByteArrayList none;
     QTest::newRow("port not set") << greeting << 0 << 2 << QStringList{"Error:Port Not Set"} << none << 0;
+    QTest::newRow("connection refused") << greeting << -2 << 2 << QStringList{"Error:Connection refused"} << none << 0;
     QTest::newRow("time-out 0 connects nowhere") << greeting << -1 << 0 << QStringList{} << none << 0;
     QTest::newRow("server never greets") << QStringList{} << -1 << 1 << QStringList{"Error:Connection Timed Out"}
                                          << none << 0;
@@ -178,6 +179,8 @@ void TestBasicPOP::connectOutcomes()
     setUp(timeOut);
     if (port >= 0)
         pop->setPort(port);
+    if (port == -2)
+        pop->setPort(testsupport::unusedPort());
     pop->Connect();
     QTEST(log->events, "events");
     QTEST(server->received(), "sent");
