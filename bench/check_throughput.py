@@ -6,7 +6,8 @@
    two. The figure is the median of the per-round ratios mailvane-check / baseline.
 2. Idle CPU: mailvane-check against a server whose every reply comes 200 ms late; the figure is
    its CPU time (user + system) as a share of its wall time.
-3. Start-up: mailvane-check with no account, and against an empty mailbox.
+3. Start-up: mailvane-check --help, with no account, and against an empty mailbox (next to poplib
+   on that mailbox, which is what the server's log-in costs).
 
 Needs root (the mailboxes are throwaway Dovecot instances started by mailvane-test-mailbox).
 Usage: check_throughput.py --build-dir BUILD [--messages N] [--rounds R]
@@ -146,13 +147,13 @@ def throughput(build, directory, messages, rounds):
         baseline(mailbox.port, messages)
         ratios, checks, baselines = [], [], []
         for r in range(1, rounds + 1):
-            check_wall, _ = store.run(*arguments, expect_messages=messages)
+            check_wall, check_cpu = store.run(*arguments, expect_messages=messages)
             base_wall = baseline(mailbox.port, messages)
             checks.append(check_wall)
             baselines.append(base_wall)
             ratios.append(check_wall / base_wall)
-            print(f"  round {r}: mailvane-check {milliseconds(check_wall)}   poplib {milliseconds(base_wall)}"
-                  f"   ratio {ratios[-1]:.2f}")
+            print(f"  round {r}: mailvane-check {milliseconds(check_wall)} (CPU {milliseconds(check_cpu)})"
+                  f"   poplib {milliseconds(base_wall)}   ratio {ratios[-1]:.2f}")
         print(f"  median: mailvane-check {milliseconds(statistics.median(checks))}   "
               f"poplib {milliseconds(statistics.median(baselines))}")
     return statistics.median(ratios)
@@ -168,16 +169,20 @@ def idle_cpu(build, directory, messages, delay_ms):
 
 
 def startup(build, directory, rounds):
-    print("\nStart-up cost (median of {} runs)".format(rounds))
+    print(f"\nStart-up cost (median of {rounds} runs)")
     empty_store = Store(build, directory, "empty", None)
+    help_only = statistics.median(empty_store.run("--help")[0] for _ in range(rounds))
+    print(f"  --help (process start, libraries):        {milliseconds(help_only)}")
     no_account = statistics.median(empty_store.run()[0] for _ in range(rounds))
-    print(f"  no account (store and settings only):     {milliseconds(no_account)}")
+    print(f"  no account (adds the store and settings): {milliseconds(no_account)}")
     with Mailbox(build, "--generate", "0") as mailbox:
         store = Store(build, directory, "emptybox", mailbox.port)
         runs = [store.run("--dry-run", "--json", expect_messages=0) for _ in range(rounds)]
+        base = statistics.median(baseline(mailbox.port, 0) for _ in range(rounds))
     wall = statistics.median(w for w, _ in runs)
     cpu = statistics.median(c for _, c in runs)
     print(f"  empty mailbox (whole check, no messages): {milliseconds(wall)}   CPU {milliseconds(cpu)}")
+    print(f"  poplib on the empty mailbox:              {milliseconds(base)}")
 
 
 def main():
