@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and starts Mailvane.
+# Builds and starts Mailvane; until the desktop program is built, shows the demo instead.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$("$root/scripts/build.sh" | tail -n 1)
@@ -7,4 +7,5 @@ dir=$("$root/scripts/build.sh" | tail -n 1)
 if [ -x "$dir/mailvane/app/mailvane" ]; then
   exec "$dir/mailvane/app/mailvane" "$@"
 fi
-echo "Everything is built in $dir; the desktop program is not part of this tree yet."
+echo "The desktop program is not part of this tree yet; here is the demo of a mail check instead."
+exec "$root/scripts/demo.sh"

@@ -71,7 +71,7 @@ void DelayedLink::serverGone()
 {
     m_serverClosed = true;
     // What the server sent before it closed still reaches the client, on time.
-    if (m_held.empty() && !m_release.isActive())
+    if (m_held.empty())
         releaseDue();
 }
 

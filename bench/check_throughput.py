@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""How fast mailvane-check reads a large mailbox, and how little CPU it burns on a slow server.
+
+1. Throughput: `mailvane-check --dry-run --json` against a plain sequential poplib client (log-in,
+   STAT, LIST, TOP n 1 for every message, QUIT) on the same generated mailbox, alternating the
+   two. The figure is the median of the per-round ratios mailvane-check / baseline.
+2. Idle CPU: mailvane-check against a server whose every reply comes 200 ms late; the figure is
+   its CPU time (user + system) as a share of its wall time.
+3. Start-up: mailvane-check --help, with no account, and against an empty mailbox (next to poplib
+   on that mailbox, which is what the server's log-in costs).
+
+Needs root (the mailboxes are throwaway Dovecot instances started by mailvane-test-mailbox).
+Usage: check_throughput.py --build-dir BUILD [--messages N] [--rounds R]
+"""
+
+import argparse
+import json
+import os
+import poplib
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+USER = "bench"
+PASSWORD = "bench-pass"
+SETTINGS_KEY = r"HKEY_LOCAL_MACHINE\Software\Corvanta\Mailvane 1.0"
+
+
+class Mailbox:
+    """A mailvane-test-mailbox process; it stops its server when its standard input closes."""
+
+    def __init__(self, build, *options):
+        tool = os.path.join(build, "tests", "support", "mailvane-test-mailbox")
+        self.process = subprocess.Popen(
+            [tool, "--user", USER, "--password", PASSWORD, *options],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline().split()
+        if len(line) != 2 or line[0] != "port":
+            self.close()
+            sys.exit("mailvane-test-mailbox did not start (see its message above)")
+        self.port = int(line[1])
+
+    def close(self):
+        self.process.stdin.close()
+        try:
+            self.process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.process.terminate()
+            self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def scramble(password):
+    """The stored form of a password: character k (from 1) of code c becomes (c XOR k) + 3k."""
+    out = "".join(chr((ord(c) ^ k) + 3 * k) for k, c in enumerate(password, 1))
+    assert all(ord(c) < 256 for c in out), "choose a shorter password"
+    return out.replace("\\", "\\\\").replace('"', '\\"')
+
+
+class Store:
+    """A throwaway settings store with one account on the given port and no filter that deletes."""
+
+    def __init__(self, build, directory, name, port):
+        self.check = os.path.join(build, "mailvane", "app", "mailvane-check")
+        self.env = dict(os.environ, MAILVANE_REGISTRY=os.path.join(directory, name + ".sqlite3"))
+        # The first run writes the default settings and ends with status 2: no account yet.
+        status = subprocess.run([self.check], env=self.env, capture_output=True).returncode
+        if status != 2:
+            sys.exit(f"mailvane-check on a new store ended with status {status}, not 2")
+        if port is None:
+            return
+        reg = os.path.join(directory, name + ".reg")
+        with open(reg, "w", encoding="utf-8") as f:
+            f.write(f"""REGEDIT4
+
+[{SETTINGS_KEY}]
+"BlockBlankFrom"=dword:00000000
+"BlockBlankSubject"=dword:00000000
+"BlockOverSize"=dword:00000000
+"BlockZeroLength"=dword:00000000
+
+[{SETTINGS_KEY}\\Accounts\\Bench]
+"Host"="127.0.0.1"
+"UserName"="{USER}"
+"Password"="{scramble(PASSWORD)}"
+"Selected"="True"
+"Port"=dword:{port:08x}
+""")
+        settings = os.path.join(build, "mailvane", "app", "mailvane-settings")
+        subprocess.run([settings, "import", reg], env=self.env, check=True)
+
+    def run(self, *arguments, expect_messages=None):
+        """Runs mailvane-check; returns its wall time and CPU time (user + system) in seconds."""
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        start = time.perf_counter()
+        result = subprocess.run([self.check, *arguments], env=self.env, capture_output=True, text=True)
+        wall = time.perf_counter() - start
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+        if expect_messages is not None:
+            if result.returncode != 0:
+                sys.exit(f"mailvane-check ended with status {result.returncode}:\n"
+                         f"{result.stdout}{result.stderr}")
+            report = json.loads(result.stdout)
+            listed = len(report["messages"])
+            if listed != expect_messages or report["errors"] or report["rejected"]:
+                sys.exit(f"mailvane-check listed {listed} of {expect_messages} messages, "
+                         f"errors {report['errors']}, rejected {len(report['rejected'])}")
+        return wall, cpu
+
+
+def baseline(port, expect_messages):
+    """The same work as a check, done by the simplest sequential client; returns its wall time."""
+    start = time.perf_counter()
+    pop = poplib.POP3("127.0.0.1", port, timeout=60)
+    pop.user(USER)
+    pop.pass_(PASSWORD)
+    count, _ = pop.stat()
+    pop.list()
+    for number in range(1, count + 1):
+        pop.top(number, 1)
+    pop.quit()
+    wall = time.perf_counter() - start
+    if count != expect_messages:
+        sys.exit(f"the baseline saw {count} of {expect_messages} messages")
+    return wall
+
+
+def milliseconds(seconds):
+    return f"{seconds * 1000:8.1f} ms"
+
+
+def throughput(build, directory, messages, rounds):
+    print(f"Throughput: {messages} generated messages, {rounds} rounds after one warm-up each")
+    with Mailbox(build, "--generate", str(messages)) as mailbox:
+        store = Store(build, directory, "throughput", mailbox.port)
+        arguments = ("--dry-run", "--json")
+        store.run(*arguments, expect_messages=messages)
+        baseline(mailbox.port, messages)
+        ratios, checks, baselines = [], [], []
+        for r in range(1, rounds + 1):
+            check_wall, check_cpu = store.run(*arguments, expect_messages=messages)
+            base_wall = baseline(mailbox.port, messages)
+            checks.append(check_wall)
+            baselines.append(base_wall)
+            ratios.append(check_wall / base_wall)
+            print(f"  round {r}: mailvane-check {milliseconds(check_wall)} (CPU {milliseconds(check_cpu)})"
+                  f"   poplib {milliseconds(base_wall)}   ratio {ratios[-1]:.2f}")
+        print(f"  median: mailvane-check {milliseconds(statistics.median(checks))}   "
+              f"poplib {milliseconds(statistics.median(baselines))}")
+    return statistics.median(ratios)
+
+
+def idle_cpu(build, directory, messages, delay_ms):
+    print(f"\nCPU on a slow server: {messages} messages, every reply {delay_ms} ms late")
+    with Mailbox(build, "--generate", str(messages), "--delay-ms", str(delay_ms)) as mailbox:
+        store = Store(build, directory, "slow", mailbox.port)
+        wall, cpu = store.run("--dry-run", "--json", expect_messages=messages)
+    print(f"  wall {milliseconds(wall)}   CPU (user + system) {milliseconds(cpu)}")
+    return cpu / wall
+
+
+def startup(build, directory, rounds):
+    print(f"\nStart-up cost (median of {rounds} runs)")
+    empty_store = Store(build, directory, "empty", None)
+    help_only = statistics.median(empty_store.run("--help")[0] for _ in range(rounds))
+    print(f"  --help (process start, libraries):        {milliseconds(help_only)}")
+    no_account = statistics.median(empty_store.run()[0] for _ in range(rounds))
+    print(f"  no account (adds the store and settings): {milliseconds(no_account)}")
+    with Mailbox(build, "--generate", "0") as mailbox:
+        store = Store(build, directory, "emptybox", mailbox.port)
+        runs = [store.run("--dry-run", "--json", expect_messages=0) for _ in range(rounds)]
+        base = statistics.median(baseline(mailbox.port, 0) for _ in range(rounds))
+    wall = statistics.median(w for w, _ in runs)
+    cpu = statistics.median(c for _, c in runs)
+    print(f"  empty mailbox (whole check, no messages): {milliseconds(wall)}   CPU {milliseconds(cpu)}")
+    print(f"  poplib on the empty mailbox:              {milliseconds(base)}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build-dir", required=True, help="the build folder (scripts/build.sh prints it)")
+    parser.add_argument("--messages", type=int, default=2000, help="messages in the throughput mailbox")
+    parser.add_argument("--rounds", type=int, default=5, help="timed rounds of each client")
+    parser.add_argument("--slow-messages", type=int, default=30, help="messages in the slow mailbox")
+    parser.add_argument("--delay-ms", type=int, default=200, help="how late the slow server answers")
+    args = parser.parse_args()
+    if os.geteuid() != 0:
+        sys.exit("The benchmark starts Dovecot servers and must run as root.")
+    build = os.path.abspath(args.build_dir)
+
+    with tempfile.TemporaryDirectory(prefix="mailvane-bench.") as directory:
+        ratio = throughput(build, directory, args.messages, args.rounds)
+        cpu_share = idle_cpu(build, directory, args.slow_messages, args.delay_ms)
+        startup(build, directory, args.rounds)
+
+    print("\nResults")
+    print(f"  time ratio mailvane-check / poplib (median): {ratio:.2f}   (target 1.0 or lower)")
+    print(f"  CPU share while waiting on a slow server:    {cpu_share * 100:.1f} %   (target under 5 %)")
+
+
+if __name__ == "__main__":
+    main()
