@@ -100,3 +100,5 @@ void CvSysTrayControl::decodeMouseEvent(int code)
 }
 
 } // namespace wrenkit
+
+#include "moc_CvSysTrayControl.cpp"

@@ -25,3 +25,5 @@ std::unique_ptr<ShellNotifyIcon> createShellNotifyIcon()
 }
 
 } // namespace wrenkit
+
+#include "moc_CvSysTrayControlModule.cpp"

@@ -119,3 +119,5 @@ void HotKeyCtrl::tick()
 }
 
 } // namespace wrenkit
+
+#include "moc_HotKeyCtrl.cpp"

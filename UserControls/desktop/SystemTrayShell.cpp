@@ -46,3 +46,5 @@ int SystemTrayShell::codeFor(QSystemTrayIcon::ActivationReason reason)
 }
 
 } // namespace wrenkit
+
+#include "moc_SystemTrayShell.cpp"

@@ -257,6 +257,7 @@ bool BasicPOP::exchange(const QByteArray &command, Pop3ReplyReader::Shape shape,
 {
     m_reader.expect(shape);
     m_socket.write(command + "\r\n");
+    m_socket.flush(); // out now, not on the next turn of the event loop
     return awaitReply(timeoutError);
 }
 
@@ -287,3 +288,5 @@ void BasicPOP::closeSocket()
 }
 
 } // namespace wrenkit
+
+#include "moc_BasicPOP.cpp"

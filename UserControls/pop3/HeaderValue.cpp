@@ -8,26 +8,23 @@ namespace wrenkit {
 
 QString GetHeaderValue(QByteArrayView buffer, QByteArrayView name)
 {
-    const QLatin1StringView wanted(name);
-    auto wordAt = [&](qsizetype from, qsizetype &next) {
-        const qsizetype space = buffer.indexOf(' ', from);
-        const qsizetype end = space < 0 ? buffer.size() : space;
-        next = space < 0 ? -1 : space + 1;
-        return buffer.sliced(from, end - from);
-    };
-
-    qsizetype next = 0;
-    for (;;) {
-        if (next < 0)
-            return notFoundMarker();
-        const QByteArrayView word = wordAt(next, next);
-        if (QLatin1StringView(word).contains(wanted, Qt::CaseInsensitive))
-            break;
-    }
+    // Words never hold a space, so a name with one matches no word. Otherwise the first word
+    // that contains the name is the word around its first occurrence: one search of the buffer
+    // finds it.
+    if (name.contains(' '))
+        return notFoundMarker();
+    const qsizetype found = QLatin1StringView(buffer).indexOf(QLatin1StringView(name), 0, Qt::CaseInsensitive);
+    if (found < 0)
+        return notFoundMarker();
+    qsizetype next = buffer.indexOf(' ', found + name.size());
+    if (next >= 0)
+        ++next;
 
     QByteArray value;
     while (next >= 0) {
-        QByteArrayView word = wordAt(next, next);
+        const qsizetype space = buffer.indexOf(' ', next);
+        const QByteArrayView word = buffer.sliced(next, (space < 0 ? buffer.size() : space) - next);
+        next = space < 0 ? -1 : space + 1;
         const qsizetype crlf = word.indexOf("\r\n");
         value.append(' ');
         if (crlf >= 0) {

@@ -54,7 +54,7 @@ void printJson(const QList<ListedMessage> &listed, const QList<RejectedMessage> 
                              {"errors", QJsonArray::fromStringList(errors)},
                              {"status", QJsonArray::fromStringList({status.panel(1), status.panel(2), status.panel(3)})},
                              {"newMessageCount", newMessageCount}};
-    QTextStream(stdout) << QJsonDocument(result).toJson(QJsonDocument::Indented);
+    QTextStream(stdout) << QJsonDocument(result).toJson(QJsonDocument::Compact) << '\n';
 }
 
 void printText(const QList<ListedMessage> &listed, const QList<RejectedMessage> &rejected, const QStringList &errors,

@@ -223,3 +223,5 @@ void CheckCycle::OnError(const QString &ErrorText)
         m_status.setPanel(3, ErrorText);
     emit errorReported(ErrorText);
 }
+
+#include "moc_CheckCycle.cpp"

@@ -95,3 +95,5 @@ QString MessageListModel::sizeText(int bytes)
     const QString number = bytes < 0 ? QStringLiteral("?") : QString::number(qint64(std::nearbyint(bytes / 1024.0)));
     return u' ' + number + QStringLiteral("  k");
 }
+
+#include "moc_MessageListModel.cpp"

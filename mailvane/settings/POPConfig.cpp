@@ -428,3 +428,5 @@ QString POPConfig::UnscramblePassword(const QString &s)
 {
     return PasswordScrambler::unscramble(s);
 }
+
+#include "moc_POPConfig.cpp"

@@ -107,6 +107,7 @@ void TestPop3Parsing::getHeaderValue_data()
     QTest::newRow("value runs to the end of the buffer") << QByteArray("From: a b") << QByteArray("From:") << "a b";
     QTest::newRow("Latin-1 bytes") << QByteArray("Subject: caf\xe9\r\n") << QByteArray("Subject:")
                                    << QString::fromLatin1("caf\xe9");
+    QTest::newRow("a name with a space matches no word") << reply << QByteArray("Reply-To: list") << "<NotFound>";
     QTest::newRow("empty buffer") << QByteArray() << QByteArray("From:") << "<NotFound>";
 }
 
