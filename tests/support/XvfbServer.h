@@ -12,7 +12,7 @@ namespace testsupport
 bool runningInCi();
 
 // A private Xvfb server. It picks a free display number itself (-displayfd), so tests can run in
-// parallel, and it listens on no TCP port.
+// parallel, and it listens on no TCP port. It ends with the test process, also when that crashes.
 class XvfbServer
 {
 public:
@@ -36,7 +36,6 @@ private:
     pid_t m_pid = -1;
     QByteArray m_display;
     QString m_error;
-    QByteArray m_logPath;
 };
 
 } // namespace testsupport
