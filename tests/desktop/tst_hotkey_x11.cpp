@@ -56,6 +56,28 @@ private slots:
         QVERIFY(ticks >= 4);
         QCOMPARE(pressed.count(), raised ? ticks : 0);
     }
+
+    // Qt runs through xcb here, as it does under XWayland: the session decides, not the platform.
+    void waylandSessionGivesNoKeySourceUnderXcb_data()
+    {
+        QTest::addColumn<QByteArray>("waylandDisplay");
+        QTest::addColumn<QByteArray>("sessionType");
+        QTest::addColumn<bool>("available");
+
+        QTest::newRow("X11 session") << QByteArray() << QByteArray("x11") << true;
+        QTest::newRow("Wayland display") << QByteArray("wayland-0") << QByteArray() << false;
+        QTest::newRow("Wayland session type") << QByteArray() << QByteArray("wayland") << false;
+    }
+    void waylandSessionGivesNoKeySourceUnderXcb()
+    {
+        QFETCH(QByteArray, waylandDisplay);
+        QFETCH(QByteArray, sessionType);
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        const hotkeytest::ScopedEnv waylandEnv("WAYLAND_DISPLAY", waylandDisplay);
+        const hotkeytest::ScopedEnv sessionEnv("XDG_SESSION_TYPE", sessionType);
+
+        QTEST(HotKeyCtrl().isAvailable(), "available");
+    }
 };
 
 MAILVANE_XVFB_TEST_MAIN(TestHotKeyX11)

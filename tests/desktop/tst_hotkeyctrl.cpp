@@ -185,28 +185,23 @@ private slots:
     {
         QTest::addColumn<QByteArray>("display");
         QTest::addColumn<QByteArray>("waylandDisplay");
+        QTest::addColumn<QByteArray>("sessionType");
 
-        QTest::newRow("Wayland session") << QByteArray(":0") << QByteArray("wayland-0");
-        QTest::newRow("no display") << QByteArray() << QByteArray();
-        QTest::newRow("display that does not open") << QByteArray(":59999") << QByteArray();
+        QTest::newRow("Wayland display") << QByteArray(":0") << QByteArray("wayland-0") << QByteArray();
+        QTest::newRow("Wayland session type") << QByteArray(":0") << QByteArray() << QByteArray("wayland");
+        QTest::newRow("no display") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("display that does not open") << QByteArray(":59999") << QByteArray() << QByteArray();
     }
     void waylandOrNoDisplayGivesNoKeySource()
     {
         QFETCH(QByteArray, display);
         QFETCH(QByteArray, waylandDisplay);
-        const QByteArray savedDisplay = qgetenv("DISPLAY");
-        const QByteArray savedWayland = qgetenv("WAYLAND_DISPLAY");
-        const auto setOrUnset = [](const char *name, const QByteArray &value) {
-            value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
-        };
-        setOrUnset("DISPLAY", display);
-        setOrUnset("WAYLAND_DISPLAY", waylandDisplay);
+        QFETCH(QByteArray, sessionType);
+        const hotkeytest::ScopedEnv displayEnv("DISPLAY", display);
+        const hotkeytest::ScopedEnv waylandEnv("WAYLAND_DISPLAY", waylandDisplay);
+        const hotkeytest::ScopedEnv sessionEnv("XDG_SESSION_TYPE", sessionType);
 
-        const bool available = HotKeyCtrl().isAvailable();
-
-        setOrUnset("DISPLAY", savedDisplay);
-        setOrUnset("WAYLAND_DISPLAY", savedWayland);
-        QVERIFY(!available);
+        QVERIFY(!HotKeyCtrl().isAvailable());
     }
 
     void withoutAKeySourceItIsUnavailableAndSilent()

@@ -136,7 +136,9 @@ int XvfbServer::startForTest()
     }
     qputenv("DISPLAY", m_display);
     qputenv("QT_QPA_PLATFORM", "xcb");
+    // On a Wayland desktop the controls would refuse the X server's keyboard otherwise.
     qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("XDG_SESSION_TYPE");
     // Keep Qt off the desktop's session bus: its tray would take the icons otherwise.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/mailvane-test-bus");
     return 0;
