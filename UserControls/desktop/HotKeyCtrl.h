@@ -56,7 +56,6 @@ signals:
 
 private:
     void tick();
-    bool isDown(int virtualKey);
     void updateTimer();
 
     std::unique_ptr<KeyStateSource> m_keys;

@@ -47,17 +47,23 @@ X11KeyStateSource::~X11KeyStateSource()
     XCloseDisplay(m_display);
 }
 
-bool X11KeyStateSource::isKeyDown(int virtualKey)
+std::vector<bool> X11KeyStateSource::keysDown(std::span<const int> virtualKeys)
 {
-    const auto keysyms = keysymsFor(virtualKey);
-    if (keysyms.empty())
-        return false;
+    // One round trip to the server for all the keys.
+    char keymap[32];
+    XQueryKeymap(m_display, keymap);
+    std::vector<bool> down;
+    down.reserve(virtualKeys.size());
+    for (const int virtualKey : virtualKeys)
+        down.push_back(isDown(keymap, virtualKey));
+    return down;
+}
 
-    char keys[32];
-    XQueryKeymap(m_display, keys);
-    for (const KeySym sym : keysyms) {
+bool X11KeyStateSource::isDown(const char (&keymap)[32], int virtualKey) const
+{
+    for (const KeySym sym : keysymsFor(virtualKey)) {
         const KeyCode code = XKeysymToKeycode(m_display, sym);
-        if (code != 0 && (keys[code / 8] & (1 << (code % 8))))
+        if (code != 0 && (keymap[code / 8] & (1 << (code % 8))))
             return true;
     }
     return false;

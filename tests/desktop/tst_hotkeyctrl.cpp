@@ -17,15 +17,23 @@ namespace
 constexpr short F1 = 112, F5 = 116, F12 = 123;
 constexpr short Shift = 16, Control = 17, Alt = 18;
 
-// Keys the test holds down, by virtual-key code.
+// Keys the test holds down, by virtual-key code; counts the readings of the keyboard.
 class FakeKeys : public KeyStateSource
 {
 public:
-    explicit FakeKeys(const std::set<int> *down) : m_down(down) {}
-    bool isKeyDown(int virtualKey) override { return m_down->count(virtualKey) != 0; }
+    FakeKeys(const std::set<int> *down, int *readings) : m_down(down), m_readings(readings) {}
+    std::vector<bool> keysDown(std::span<const int> virtualKeys) override
+    {
+        ++*m_readings;
+        std::vector<bool> result;
+        for (const int key : virtualKeys)
+            result.push_back(m_down->count(key) != 0);
+        return result;
+    }
 
 private:
     const std::set<int> *m_down;
+    int *m_readings;
 };
 
 class CountingBeeper : public Beeper
@@ -44,6 +52,7 @@ class TestHotKeyCtrl : public QObject
     Q_OBJECT
 
     std::set<int> m_down;
+    int m_readings = 0;
     int m_beeps = 0;
     std::unique_ptr<HotKeyCtrl> m_ctrl;
 
@@ -53,8 +62,9 @@ private slots:
     void init()
     {
         m_down.clear();
+        m_readings = 0;
         m_beeps = 0;
-        m_ctrl = std::make_unique<HotKeyCtrl>(std::make_unique<FakeKeys>(&m_down),
+        m_ctrl = std::make_unique<HotKeyCtrl>(std::make_unique<FakeKeys>(&m_down, &m_readings),
                                               std::make_unique<CountingBeeper>(&m_beeps));
     }
     void cleanup() { m_ctrl.reset(); }
@@ -157,6 +167,7 @@ private slots:
 
         QVERIFY(ticks >= 5);
         QCOMPARE(pressed.count(), raised ? ticks : 0);
+        QCOMPARE(m_readings, ticks); // one reading of the keyboard per tick, with or without a modifier
     }
 
     void failingHandlerBeepsOnceAndStopsTheTimer()
