@@ -52,6 +52,14 @@ std::vector<bool> X11KeyStateSource::keysDown(std::span<const int> virtualKeys)
     // One round trip to the server for all the keys.
     char keymap[32];
     XQueryKeymap(m_display, keymap);
+    // The server sends every client the changes of the keyboard mapping unasked: read them, so
+    // they do not pile up on this connection, and look the keys up in the changed mapping.
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
     std::vector<bool> down;
     down.reserve(virtualKeys.size());
     for (const int virtualKey : virtualKeys)
