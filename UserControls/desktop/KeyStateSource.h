@@ -8,7 +8,7 @@ namespace wrenkit
 {
 
 // Which keys are down at this moment, by Windows virtual-key code: 112 to 123 are F1 to F12,
-// 16 Shift, 17 Control, 18 Alt (either side). Other codes read as up.
+// 16 Shift, 17 Control, 18 Alt (either side, AltGr included). Other codes read as up.
 class KeyStateSource
 {
 public:

@@ -17,7 +17,8 @@ std::span<const KeySym> keysymsFor(int virtualKey)
                                               XK_F7, XK_F8, XK_F9, XK_F10, XK_F11, XK_F12};
     static constexpr KeySym shift[] = {XK_Shift_L, XK_Shift_R};
     static constexpr KeySym control[] = {XK_Control_L, XK_Control_R};
-    static constexpr KeySym alt[] = {XK_Alt_L, XK_Alt_R};
+    // Right Alt is AltGr (ISO_Level3_Shift) in many layouts; it still counts as Alt.
+    static constexpr KeySym alt[] = {XK_Alt_L, XK_Alt_R, XK_ISO_Level3_Shift};
 
     switch (virtualKey) {
     case 16:

@@ -36,6 +36,9 @@ private slots:
         QTest::newRow("F5 alone, Control needed") << short(17) << QStringList{"F5"} << false;
         QTest::newRow("left Control and F5") << short(17) << QStringList{"Control_L", "F5"} << true;
         QTest::newRow("right Control and F5") << short(17) << QStringList{"Control_R", "F5"} << true;
+        QTest::newRow("left Alt and F5") << short(18) << QStringList{"Alt_L", "F5"} << true;
+        QTest::newRow("AltGr and F5, Alt needed")
+            << short(18) << QStringList{"ISO_Level3_Shift", "F5"} << true;
         QTest::newRow("Shift and F5, Control needed") << short(17) << QStringList{"Shift_L", "F5"} << false;
     }
     void heldKeysRaiseTheEventAtEveryTick()
