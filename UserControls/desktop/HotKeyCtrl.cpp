@@ -4,6 +4,7 @@
 #include "KeyStateSource.h"
 
 #include <QLoggingCategory>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <exception>
@@ -89,6 +90,11 @@ void HotKeyCtrl::updateTimer()
 
 void HotKeyCtrl::tick()
 {
+    // A handler may run an event loop of its own (a message box), and the timer, once restarted
+    // (the host re-arming the control meanwhile), ticks inside it: such a tick does nothing, so each
+    // handler ends before the next tick counts.
+    if (m_raising)
+        return;
     // Without a function key there is nothing that could be down.
     if (!m_keys || !isFunctionKey(m_hotKey))
         return;
@@ -105,6 +111,7 @@ void HotKeyCtrl::tick()
     if (!pressed)
         return;
 
+    const QScopedValueRollback raising(m_raising, true);
     try {
         emit HotKeyPressed();
         return;

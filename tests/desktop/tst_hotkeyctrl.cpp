@@ -192,6 +192,34 @@ private slots:
         QVERIFY(!m_ctrl->Enabled());
     }
 
+    void handlerRunningAnEventLoopIsNotEnteredAgain()
+    {
+        m_down.insert(F5);
+        m_ctrl->setHotKey(F5);
+        int calls = 0, ticksInHandler = 0, callsWhenHandlerEnded = 0;
+        connect(m_ctrl.get(), &HotKeyCtrl::HotKeyPressed, this, [&] {
+            if (++calls > 1)
+                return;
+            // The host re-arms the control, as its one-minute timer may do meanwhile (a restarted
+            // timer is free to tick again), then runs an event loop of its own, as a message box
+            // would, here for three ticks.
+            m_ctrl->setInterval(1);
+            QEventLoop loop;
+            connect(timer(), &QTimer::timeout, &loop, [&] {
+                if (++ticksInHandler == 3)
+                    loop.quit();
+            });
+            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+            loop.exec();
+            callsWhenHandlerEnded = calls;
+        });
+
+        m_ctrl->setInterval(1);
+        QTRY_VERIFY(calls >= 2);
+        QCOMPARE(ticksInHandler, 3);
+        QCOMPARE(callsWhenHandlerEnded, 1);
+    }
+
     void waylandOrNoDisplayGivesNoKeySource_data()
     {
         QTest::addColumn<QByteArray>("display");
