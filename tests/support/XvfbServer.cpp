@@ -40,7 +40,8 @@ QString readAll(int fd)
 
 bool runningInCi()
 {
-    return qEnvironmentVariable("CI") == QLatin1String("true");
+    const QString ci = qEnvironmentVariable("CI").toLower();
+    return !ci.isEmpty() && ci != QLatin1String("false") && ci != QLatin1String("0");
 }
 
 XvfbServer::~XvfbServer()

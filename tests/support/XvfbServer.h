@@ -8,7 +8,8 @@
 namespace testsupport
 {
 
-// True on the CI runner (CI=true), where tests that need a tool must fail instead of skipping.
+// True on a CI runner (CI set to anything but "false" or "0"), where tests that need a tool must
+// fail instead of skipping. tests/desktop/CMakeLists.txt reads CI the same way.
 bool runningInCi();
 
 // A private Xvfb server. It picks a free display number itself (-displayfd), so tests can run in
