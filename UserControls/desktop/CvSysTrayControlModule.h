@@ -10,7 +10,7 @@
 namespace wrenkit
 {
 
-// The notification record handed to the shell for one icon, laid out like the single-byte
+// The notification record handed to the shell for one icon; it holds the fields of the single-byte
 // NOTIFYICONDATA record of the Windows shell: the controls fill every field before each call.
 struct TrayIconData {
     static constexpr int TipLength = 64;

@@ -4,6 +4,7 @@
 #include "KeyStateSource.h"
 
 #include <QLoggingCategory>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <exception>
@@ -87,24 +88,30 @@ void HotKeyCtrl::updateTimer()
     }
 }
 
-bool HotKeyCtrl::isDown(int virtualKey)
-{
-    return m_keys && m_keys->isKeyDown(virtualKey);
-}
-
 void HotKeyCtrl::tick()
 {
-    if (!m_keys)
+    // A handler may run an event loop of its own (a message box), and the timer, once restarted
+    // (the host re-arming the control meanwhile), ticks inside it: such a tick does nothing, so each
+    // handler ends before the next tick counts.
+    if (m_raising)
         return;
-    bool pressed = isDown(m_hotKey);
-    if (m_modifier >= 1) {
-        // Both keys are sampled at every tick, the function key first.
-        const bool modifierDown = isDown(m_modifier);
-        pressed = pressed && modifierDown;
+    // Without a function key there is nothing that could be down.
+    if (!m_keys || !isFunctionKey(m_hotKey))
+        return;
+    bool pressed;
+    if (m_modifier < 1) {
+        const int keys[] = {m_hotKey};
+        pressed = m_keys->keysDown(keys)[0];
+    } else {
+        // One reading for both keys, the function key first.
+        const int keys[] = {m_hotKey, m_modifier};
+        const std::vector<bool> down = m_keys->keysDown(keys);
+        pressed = down[0] && down[1];
     }
     if (!pressed)
         return;
 
+    const QScopedValueRollback raising(m_raising, true);
     try {
         emit HotKeyPressed();
         return;

@@ -19,6 +19,9 @@ class KeyStateSource;
 //
 // A handler of HotKeyPressed reports failure by throwing: the control then beeps once and switches
 // its timer off (Enabled reads false) until the host enables it again. The exception goes no further.
+// Handlers must therefore be connected directly (Qt::DirectConnection, which Qt::AutoConnection is
+// on the control's thread): a queued handler runs later, outside the tick, and its exception never
+// reaches the control. Ticks that come while a handler runs an event loop of its own are skipped.
 class HotKeyCtrl : public QObject
 {
     Q_OBJECT
@@ -56,7 +59,6 @@ signals:
 
 private:
     void tick();
-    bool isDown(int virtualKey);
     void updateTimer();
 
     std::unique_ptr<KeyStateSource> m_keys;
@@ -65,6 +67,7 @@ private:
     short m_hotKey = 0;
     short m_modifier = 0;
     bool m_enabled = true;
+    bool m_raising = false; // HotKeyPressed is being raised
 };
 
 } // namespace wrenkit

@@ -11,19 +11,15 @@ namespace wrenkit
 
 namespace
 {
-// An X client that Qt itself runs through xcb sees the X server's keyboard; otherwise a Wayland
-// session hides the keyboard from X clients that do not have the focus.
+// In a Wayland session, X clients (Qt's own xcb platform under XWayland included) see the keyboard
+// only while one of their windows has the focus, so the X server's key states cannot serve.
 [[maybe_unused]] bool isWaylandSession()
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        const QString platform = QGuiApplication::platformName();
-        if (platform == QLatin1String("xcb"))
-            return false;
-        if (platform.startsWith(QLatin1String("wayland")))
-            return true;
-    }
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
+        return true;
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) &&
+           QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 } // namespace
 

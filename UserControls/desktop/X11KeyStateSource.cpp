@@ -17,7 +17,8 @@ std::span<const KeySym> keysymsFor(int virtualKey)
                                               XK_F7, XK_F8, XK_F9, XK_F10, XK_F11, XK_F12};
     static constexpr KeySym shift[] = {XK_Shift_L, XK_Shift_R};
     static constexpr KeySym control[] = {XK_Control_L, XK_Control_R};
-    static constexpr KeySym alt[] = {XK_Alt_L, XK_Alt_R};
+    // Right Alt is AltGr (ISO_Level3_Shift) in many layouts; it still counts as Alt.
+    static constexpr KeySym alt[] = {XK_Alt_L, XK_Alt_R, XK_ISO_Level3_Shift};
 
     switch (virtualKey) {
     case 16:
@@ -47,17 +48,31 @@ X11KeyStateSource::~X11KeyStateSource()
     XCloseDisplay(m_display);
 }
 
-bool X11KeyStateSource::isKeyDown(int virtualKey)
+std::vector<bool> X11KeyStateSource::keysDown(std::span<const int> virtualKeys)
 {
-    const auto keysyms = keysymsFor(virtualKey);
-    if (keysyms.empty())
-        return false;
+    // One round trip to the server for all the keys.
+    char keymap[32];
+    XQueryKeymap(m_display, keymap);
+    // The server sends every client the changes of the keyboard mapping unasked: read them, so
+    // they do not pile up on this connection, and look the keys up in the changed mapping.
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
+    std::vector<bool> down;
+    down.reserve(virtualKeys.size());
+    for (const int virtualKey : virtualKeys)
+        down.push_back(isDown(keymap, virtualKey));
+    return down;
+}
 
-    char keys[32];
-    XQueryKeymap(m_display, keys);
-    for (const KeySym sym : keysyms) {
+bool X11KeyStateSource::isDown(const char (&keymap)[32], int virtualKey) const
+{
+    for (const KeySym sym : keysymsFor(virtualKey)) {
         const KeyCode code = XKeysymToKeycode(m_display, sym);
-        if (code != 0 && (keys[code / 8] & (1 << (code % 8))))
+        if (code != 0 && (keymap[code / 8] & (1 << (code % 8))))
             return true;
     }
     return false;

@@ -16,10 +16,11 @@ public:
     static std::unique_ptr<X11KeyStateSource> open(const char *displayName = nullptr);
     ~X11KeyStateSource() override;
 
-    bool isKeyDown(int virtualKey) override;
+    std::vector<bool> keysDown(std::span<const int> virtualKeys) override;
 
 private:
     explicit X11KeyStateSource(Display *display) : m_display(display) {}
+    bool isDown(const char (&keymap)[32], int virtualKey) const;
     Display *m_display;
 };
 

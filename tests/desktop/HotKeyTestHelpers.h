@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <optional>
+
 namespace hotkeytest
 {
 
@@ -23,5 +25,25 @@ inline int runTicks(wrenkit::HotKeyCtrl &ctrl, int interval, int ticks = 5)
     QObject::disconnect(counter);
     return seen;
 }
+
+// Sets an environment variable (unsets it for an empty value) and restores it when it goes.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QByteArray &value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name))
+    {
+        set(value.isEmpty() ? std::nullopt : std::optional(value));
+    }
+    ~ScopedEnv() { set(m_wasSet ? std::optional(m_saved) : std::nullopt); }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    void set(const std::optional<QByteArray> &value) { value ? qputenv(m_name, *value) : qunsetenv(m_name); }
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_saved;
+};
 
 } // namespace hotkeytest

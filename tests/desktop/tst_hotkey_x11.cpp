@@ -36,6 +36,9 @@ private slots:
         QTest::newRow("F5 alone, Control needed") << short(17) << QStringList{"F5"} << false;
         QTest::newRow("left Control and F5") << short(17) << QStringList{"Control_L", "F5"} << true;
         QTest::newRow("right Control and F5") << short(17) << QStringList{"Control_R", "F5"} << true;
+        QTest::newRow("left Alt and F5") << short(18) << QStringList{"Alt_L", "F5"} << true;
+        QTest::newRow("AltGr and F5, Alt needed")
+            << short(18) << QStringList{"ISO_Level3_Shift", "F5"} << true;
         QTest::newRow("Shift and F5, Control needed") << short(17) << QStringList{"Shift_L", "F5"} << false;
     }
     void heldKeysRaiseTheEventAtEveryTick()
@@ -55,6 +58,28 @@ private slots:
         const int ticks = hotkeytest::runTicks(ctrl, 25, 4);
         QVERIFY(ticks >= 4);
         QCOMPARE(pressed.count(), raised ? ticks : 0);
+    }
+
+    // Qt runs through xcb here, as it does under XWayland: the session decides, not the platform.
+    void waylandSessionGivesNoKeySourceUnderXcb_data()
+    {
+        QTest::addColumn<QByteArray>("waylandDisplay");
+        QTest::addColumn<QByteArray>("sessionType");
+        QTest::addColumn<bool>("available");
+
+        QTest::newRow("X11 session") << QByteArray() << QByteArray("x11") << true;
+        QTest::newRow("Wayland display") << QByteArray("wayland-0") << QByteArray() << false;
+        QTest::newRow("Wayland session type") << QByteArray() << QByteArray("wayland") << false;
+    }
+    void waylandSessionGivesNoKeySourceUnderXcb()
+    {
+        QFETCH(QByteArray, waylandDisplay);
+        QFETCH(QByteArray, sessionType);
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        const hotkeytest::ScopedEnv waylandEnv("WAYLAND_DISPLAY", waylandDisplay);
+        const hotkeytest::ScopedEnv sessionEnv("XDG_SESSION_TYPE", sessionType);
+
+        QTEST(HotKeyCtrl().isAvailable(), "available");
     }
 };
 

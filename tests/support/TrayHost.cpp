@@ -1,5 +1,7 @@
 #include "TrayHost.h"
 
+#include "ChildProcess.h"
+
 namespace testsupport
 {
 
@@ -17,6 +19,7 @@ bool TrayHost::start()
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setChildProcessModifier([parent = getpid()] { terminateWithParent(parent); });
     m_process.start(QStringLiteral("trayer"),
                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--widthtype"),
                      QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")});

@@ -8,6 +8,7 @@ namespace testsupport
 
 // A notification-area host (Debian's trayer) on the current DISPLAY, for tests of tray icons.
 // It owns the tray selection once it runs; tests wait for QSystemTrayIcon::isSystemTrayAvailable().
+// It ends with the test process, also when that crashes.
 class TrayHost
 {
 public:

@@ -1,6 +1,7 @@
 #include "XvfbServer.h"
 
-#include <QFile>
+#include "ChildProcess.h"
+
 #include <QtGlobal>
 
 #include <cerrno>
@@ -10,11 +11,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace testsupport
 {
@@ -23,12 +23,25 @@ namespace
 {
 constexpr int ReadyTimeoutMs = 30000;
 constexpr int SkipExitCode = 77; // ctest's SKIP_RETURN_CODE for these tests
-constexpr int DisplayFd = 3;     // where Xvfb writes its display number when it is ready
+constexpr int StopTimeoutMs = 5000;
+constexpr int DisplayFd = 3; // where Xvfb writes its display number when it is ready
+
+// The whole content of a file from its start; empty for an invalid descriptor.
+QString readAll(int fd)
+{
+    QByteArray text;
+    char buffer[4096];
+    ssize_t n;
+    while (fd >= 0 && (n = pread(fd, buffer, sizeof buffer, text.size())) > 0)
+        text.append(buffer, n);
+    return QString::fromLocal8Bit(text);
+}
 } // namespace
 
 bool runningInCi()
 {
-    return qEnvironmentVariable("CI") == QLatin1String("true");
+    const QString ci = qEnvironmentVariable("CI").toLower();
+    return !ci.isEmpty() && ci != QLatin1String("false") && ci != QLatin1String("0");
 }
 
 XvfbServer::~XvfbServer()
@@ -43,17 +56,12 @@ bool XvfbServer::start()
         m_error = QStringLiteral("pipe failed");
         return false;
     }
-    char logPath[] = "/tmp/mailvane-xvfb-XXXXXX";
-    const int logFd = mkstemp(logPath);
-    m_logPath = logPath;
+    // Xvfb's output goes to a file without a name: it is read only when the server fails to start,
+    // and it vanishes with its last descriptor whatever becomes of the test.
+    const int logFd = memfd_create("mailvane-xvfb-log", MFD_CLOEXEC);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], DisplayFd);
-    if (logFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, logFd, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
-    }
+    // Everything the child needs is made before the fork: after it, only async-signal-safe calls.
+    const pid_t parent = getpid();
     const QByteArray fdArg = QByteArray::number(DisplayFd);
     char *const argv[] = {const_cast<char *>("Xvfb"),
                           const_cast<char *>("-displayfd"),
@@ -65,15 +73,29 @@ bool XvfbServer::start()
                           const_cast<char *>("0"),
                           const_cast<char *>("1024x768x24"),
                           nullptr};
-    const int rc = posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    m_pid = fork();
+    if (m_pid == 0) {
+        terminateWithParent(parent);
+        if (logFd >= 0) {
+            dup2(logFd, STDOUT_FILENO);
+            dup2(logFd, STDERR_FILENO);
+        }
+        // dup2 onto itself would keep the close-on-exec flag.
+        if (fds[1] == DisplayFd)
+            fcntl(DisplayFd, F_SETFD, 0);
+        else
+            dup2(fds[1], DisplayFd);
+        execvp("Xvfb", argv);
+        static constexpr char message[] = "cannot run Xvfb (Debian package xvfb)\n";
+        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+        _exit(127);
+    }
     close(fds[1]);
-    if (logFd >= 0)
-        close(logFd);
-    if (rc != 0) {
-        m_pid = -1;
+    if (m_pid < 0) {
         close(fds[0]);
-        m_error = QStringLiteral("cannot run Xvfb: %1").arg(QString::fromLocal8Bit(strerror(rc)));
+        if (logFd >= 0)
+            close(logFd);
+        m_error = QStringLiteral("fork failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
 
@@ -91,13 +113,15 @@ bool XvfbServer::start()
         number.append(buffer, n);
     }
     close(fds[0]);
-    if (!number.endsWith('\n')) {
-        QFile log(QString::fromLocal8Bit(m_logPath));
-        log.open(QIODevice::ReadOnly);
-        m_error = QStringLiteral("Xvfb did not start:\n") + QString::fromLocal8Bit(log.readAll());
+    const bool started = number.endsWith('\n');
+    if (!started) {
         stop();
-        return false;
+        m_error = QStringLiteral("Xvfb did not start:\n") + readAll(logFd);
     }
+    if (logFd >= 0)
+        close(logFd);
+    if (!started)
+        return false;
     m_display = ':' + number.trimmed();
     return true;
 }
@@ -113,7 +137,9 @@ int XvfbServer::startForTest()
     }
     qputenv("DISPLAY", m_display);
     qputenv("QT_QPA_PLATFORM", "xcb");
+    // On a Wayland desktop the controls would refuse the X server's keyboard otherwise.
     qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("XDG_SESSION_TYPE");
     // Keep Qt off the desktop's session bus: its tray would take the icons otherwise.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/mailvane-test-bus");
     return 0;
@@ -121,16 +147,24 @@ int XvfbServer::startForTest()
 
 void XvfbServer::stop()
 {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
+    if (m_pid <= 0)
+        return;
+    // Xvfb removes its socket and lock file on SIGTERM; SIGKILL is for a server that hangs.
+    const int processFd = int(syscall(SYS_pidfd_open, m_pid, 0)); // readable once it has ended
+    kill(m_pid, SIGTERM);
+    int ended = 0;
+    if (processFd >= 0) {
+        pollfd pfd{processFd, POLLIN, 0};
+        do {
+            ended = poll(&pfd, 1, StopTimeoutMs);
+        } while (ended < 0 && errno == EINTR);
+        close(processFd);
     }
-    if (!m_logPath.isEmpty()) {
-        unlink(m_logPath.constData());
-        m_logPath.clear();
+    if (ended <= 0)
+        kill(m_pid, SIGKILL);
+    while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
     }
+    m_pid = -1;
 }
 
 } // namespace testsupport

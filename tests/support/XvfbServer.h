@@ -8,11 +8,12 @@
 namespace testsupport
 {
 
-// True on the CI runner (CI=true), where tests that need a tool must fail instead of skipping.
+// True on a CI runner (CI set to anything but "false" or "0"), where tests that need a tool must
+// fail instead of skipping. tests/desktop/CMakeLists.txt reads CI the same way.
 bool runningInCi();
 
 // A private Xvfb server. It picks a free display number itself (-displayfd), so tests can run in
-// parallel, and it listens on no TCP port.
+// parallel, and it listens on no TCP port. It ends with the test process, also when that crashes.
 class XvfbServer
 {
 public:
@@ -36,7 +37,6 @@ private:
     pid_t m_pid = -1;
     QByteArray m_display;
     QString m_error;
-    QByteArray m_logPath;
 };
 
 } // namespace testsupport
