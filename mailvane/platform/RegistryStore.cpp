@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -556,19 +557,20 @@ void RegistryStore::tell(const QString &text)
 
 namespace
 {
-// Makes the folder and, for a new store, an empty file only its owner may read.
+// Makes the folder and, for a new store, an empty file only its owner may read. An existing file
+// loses any access for group and others; the owner's bits stay, so a read-only file stays read-only.
 void prepareFile(const QString &path)
 {
-    const QFileInfo info(path);
-    QDir().mkpath(info.absolutePath());
+    QDir().mkpath(QFileInfo(path).absolutePath());
     const QByteArray native = QFile::encodeName(path);
-    if (!info.exists()) {
+    struct stat info {
+    };
+    if (::stat(native.constData(), &info) != 0) {
         const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
-    } else if (info.permissions() &
-               (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)) {
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    } else if (info.st_mode & (S_IRWXG | S_IRWXO)) {
+        ::chmod(native.constData(), info.st_mode & S_IRWXU);
     }
 }
 } // namespace

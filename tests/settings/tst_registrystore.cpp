@@ -7,9 +7,11 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using testsupport::TempStore;
@@ -70,6 +72,33 @@ private:
     bool m_ok = false;
 };
 
+// Makes file modes bind this thread as they bind any user: as root, gives up the power to write past
+// them until destruction. The immutable attribute cannot stand in here, as it also blocks chmod.
+class ModesBind
+{
+public:
+    ModesBind()
+    {
+        if (geteuid() != 0 || syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
+        lowered[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        m_lowered = syscall(SYS_capset, &m_header, lowered) == 0;
+    }
+    ~ModesBind()
+    {
+        if (m_lowered)
+            syscall(SYS_capset, &m_header, m_saved);
+    }
+    ModesBind(const ModesBind &) = delete;
+    ModesBind &operator=(const ModesBind &) = delete;
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_lowered = false;
+};
+
 } // namespace
 
 class TestRegistryStore : public QObject
@@ -82,6 +111,8 @@ private slots:
     void enumerationByPosition();
     void changesSeenByASecondConnection();
     void newFileInNewFoldersIsOwnerOnly();
+    void existingFileLosesGroupAndOtherAccess_data();
+    void existingFileLosesGroupAndOtherAccess();
     void defaultPath_data();
     void defaultPath();
     void unreadableFileMovedAside_data();
@@ -220,6 +251,34 @@ void TestRegistryStore::newFileInNewFoldersIsOwnerOnly()
     };
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
+}
+
+void TestRegistryStore::existingFileLosesGroupAndOtherAccess_data()
+{
+    QTest::addColumn<uint>("mode");
+    QTest::addColumn<uint>("expected");
+    QTest::newRow("readable by all") << 0644u << 0600u;
+    QTest::newRow("read-only for all stays read-only") << 0444u << 0400u;
+}
+
+void TestRegistryStore::existingFileLosesGroupAndOtherAccess()
+{
+    QFETCH(uint, mode);
+    QFETCH(uint, expected);
+    TempStore temp;
+    software(temp.store()).addSubKey(QStringLiteral("K"));
+    temp.close();
+    const QByteArray path = QFile::encodeName(temp.path());
+    QCOMPARE(::chmod(path.constData(), mode), 0);
+
+    ModesBind binding;
+    const bool writable = temp.store().isWritable();
+    struct stat info {
+    };
+    QCOMPARE(::stat(path.constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, expected);
+    QCOMPARE(writable, bool(expected & 0200));
+    QCOMPARE(temp.prompter.calls.size(), writable ? 0 : 1);
 }
 
 void TestRegistryStore::defaultPath_data()
