@@ -581,8 +581,11 @@ void RegistryStore::openFile()
     QString problem;
     if (openDatabase(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
         bool corrupt = false;
-        if (isOurStore(&corrupt))
+        if (isOurStore(&corrupt)) {
+            if (!m_writable)
+                serveCopyInMemory();
             return;
+        }
         problem = QString::fromUtf8(sqlite3_errmsg(m_db));
         closeDatabase();
         if (corrupt) {
@@ -655,6 +658,33 @@ bool RegistryStore::isOurStore(bool *corrupt)
                 .arg(QDir::toNativeSeparators(m_path)));
     }
     return true;
+}
+
+// Moves the open file's content into a store in memory and lets go of the file. Settings that the
+// file lacks can then be repaired and filled in, for this run only, without touching the file. When
+// the copy fails the file stays open for reading.
+void RegistryStore::serveCopyInMemory()
+{
+    sqlite3 *file = m_db;
+    m_db = nullptr;
+    bool ok = openDatabase(SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY);
+    if (ok) {
+        // A store in memory takes a copy only in its own page size.
+        const QByteArray pageSize =
+            "PRAGMA page_size = " + QByteArray::number(scalar(file, "PRAGMA page_size"));
+        sqlite3_exec(m_db, pageSize.constData(), nullptr, nullptr, nullptr);
+        sqlite3_backup *backup = sqlite3_backup_init(m_db, "main", file, "main");
+        ok = backup && sqlite3_backup_step(backup, -1) == SQLITE_DONE;
+        ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
+        ok = ok && (scalar(m_db, "SELECT count(*) FROM sqlite_master") > 0 || createSchema());
+    }
+    if (ok) {
+        sqlite3_close_v2(file);
+    } else {
+        closeDatabase();
+        m_db = file;
+    }
+    m_writable = false;
 }
 
 bool RegistryStore::createSchema()

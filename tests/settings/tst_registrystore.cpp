@@ -33,6 +33,12 @@ QString tree(RegistryStore &store)
     return text.mid(text.indexOf(QLatin1String("\n\n", 2), text.indexOf(QLatin1String("[HKEY"))) + 2);
 }
 
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 // Makes a file unwritable for this process: by its mode, or, as root (who ignores modes), by the
 // immutable attribute. Undone on destruction.
 class UnwritableFile
@@ -117,7 +123,8 @@ private slots:
     void defaultPath();
     void unreadableFileMovedAside_data();
     void unreadableFileMovedAside();
-    void readOnlyStoreKeepsServingReads();
+    void readOnlyStoreServedFromMemory_data();
+    void readOnlyStoreServedFromMemory();
     void viewShownWhereNoStoredKey();
 };
 
@@ -364,34 +371,62 @@ void TestRegistryStore::unreadableFileMovedAside()
     QCOMPARE(temp.prompter.calls.size(), 1);
 }
 
-void TestRegistryStore::readOnlyStoreKeepsServingReads()
+void TestRegistryStore::readOnlyStoreServedFromMemory_data()
 {
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("empty file") << "empty" << 10;
+    QTest::newRow("store without the settings") << "other key" << 10;
+    QTest::newRow("store with settings") << "settings" << 42;
+}
+
+void TestRegistryStore::readOnlyStoreServedFromMemory()
+{
+    QFETCH(QString, content);
+    QFETCH(int, interval);
     TempStore temp;
-    software(temp.store())
-        .addSubKey(QStringLiteral("K"))
-        .addValue(QStringLiteral("v"), QStringLiteral("kept"));
-    temp.close();
+    if (content == QLatin1String("empty")) {
+        QFile file(temp.path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        software(temp.store())
+            .addSubKey(QStringLiteral("K"))
+            .addValue(QStringLiteral("v"), QStringLiteral("kept"));
+        if (content == QLatin1String("settings")) {
+            POPConfig config(temp.services());
+            config.setInterval(interval);
+            config.SaveConfig();
+        }
+        temp.close();
+    }
+    const QByteArray before = fileContent(temp.path());
     UnwritableFile unwritable(temp.path());
     if (!unwritable.ok())
         QSKIP("cannot make the store file unwritable on this file system");
 
     RegistryStore &store = temp.store();
     QVERIFY(!store.isWritable());
-    QCOMPARE(software(store).subKey(QStringLiteral("K")).value(QStringLiteral("v"))->text(),
-             QStringLiteral("kept"));
-    QVERIFY(!software(store).addSubKey(QStringLiteral("New")).isValid());
-    QVERIFY(!software(store)
-                 .subKey(QStringLiteral("K"))
-                 .overwriteValue(QStringLiteral("v"), QStringLiteral("x")));
     QCOMPARE(temp.prompter.calls.size(), 1);
     QVERIFY(temp.prompter.calls.first().text.contains(temp.path()));
+    if (content != QLatin1String("empty")) {
+        QCOMPARE(software(store).subKey(QStringLiteral("K")).value(QStringLiteral("v"))->text(),
+                 QStringLiteral("kept"));
+    }
 
-    // The settings object loads what is there and skips what it cannot write, without further messages.
+    // The settings object repairs the tree and fills in its defaults in memory, and takes changes there,
+    // without further messages.
     POPConfig config(temp.services());
+    QCOMPARE(config.Interval(), interval);
+    QCOMPARE(config.Timeout(), 20);
+    QCOMPARE(config.HotKey(), 123);
+    QCOMPARE(config.MaxMessageSize(), 32);
+    QVERIFY(config.Check());
     config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
     config.SaveConfig();
-    QCOMPARE(config.NumberOfAccounts(), qint16(0));
+    QCOMPARE(config.NumberOfAccounts(), 1);
     QCOMPARE(temp.prompter.calls.size(), 1);
+    temp.close();
+    QCOMPARE(fileContent(temp.path()), before);
 }
 
 void TestRegistryStore::viewShownWhereNoStoredKey()
