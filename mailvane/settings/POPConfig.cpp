@@ -392,7 +392,11 @@ void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QSt
                            const QString &PWord)
 {
     m_services.store.transaction([&] {
-        const RegistryKey key = settingsKey().subKey(kAccounts).addSubKey(AName);
+        const RegistryKey accounts = settingsKey().subKey(kAccounts);
+        // An existing account keeps its values: filling in the ones it lacks would mix two accounts.
+        if (accounts.subKey(AName).isValid())
+            return false;
+        const RegistryKey key = accounts.addSubKey(AName);
         key.addValue(QStringLiteral("Host"), AHost, RegType::String);
         key.addValue(QStringLiteral("UserName"), UName, RegType::String);
         key.addValue(QStringLiteral("Password"), ScramblePassword(PWord), RegType::String);
