@@ -371,10 +371,14 @@ void POPConfig::setAcctSel(int i, bool yn)
     if (!account(i))
         return;
     m_accounts[i].Selected = yn;
-    // Recreates the account's key or value when it went missing behind our back.
-    const RegistryKey key = settingsKey().addSubKey(kAccounts).addSubKey(AccountName(i));
-    if (!key.overwriteValue(QStringLiteral("Selected"), yn))
-        key.addValue(QStringLiteral("Selected"), yn ? QStringLiteral("True") : QStringLiteral("False"));
+    // Recreates the account's key or value when it went missing behind our back, all in one change:
+    // when "Selected" cannot be written, no recreated key is left behind either.
+    m_services.store.transaction([&] {
+        const RegistryKey key = settingsKey().addSubKey(kAccounts).addSubKey(AccountName(i));
+        return key.overwriteValue(QStringLiteral("Selected"), yn) ||
+               key.addValue(QStringLiteral("Selected"),
+                            yn ? QStringLiteral("True") : QStringLiteral("False"));
+    });
 }
 
 bool POPConfig::IsBlocked(const QString &Name) const
