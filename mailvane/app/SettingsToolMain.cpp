@@ -64,6 +64,9 @@ int main(int argc, char *argv[])
         return std::fwrite(utf8.constData(), 1, size_t(utf8.size()), stdout) == size_t(utf8.size()) ? 0 : 1;
     }
 
+    // A store that cannot be written would take the import in memory only and lose it on exit.
+    if (!store.isWritable())
+        return fail(QStringLiteral("cannot write %1; nothing was imported").arg(store.path()));
     const QString fileName = args.at(1);
     QFile file(fileName);
     const bool opened = fileName == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)

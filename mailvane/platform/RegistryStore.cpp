@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -556,19 +557,20 @@ void RegistryStore::tell(const QString &text)
 
 namespace
 {
-// Makes the folder and, for a new store, an empty file only its owner may read.
+// Makes the folder and, for a new store, an empty file only its owner may read. An existing file
+// loses any access for group and others; the owner's bits stay, so a read-only file stays read-only.
 void prepareFile(const QString &path)
 {
-    const QFileInfo info(path);
-    QDir().mkpath(info.absolutePath());
+    QDir().mkpath(QFileInfo(path).absolutePath());
     const QByteArray native = QFile::encodeName(path);
-    if (!info.exists()) {
+    struct stat info {
+    };
+    if (::stat(native.constData(), &info) != 0) {
         const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
-    } else if (info.permissions() &
-               (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)) {
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    } else if (info.st_mode & (S_IRWXG | S_IRWXO)) {
+        ::chmod(native.constData(), info.st_mode & S_IRWXU);
     }
 }
 } // namespace
@@ -579,8 +581,11 @@ void RegistryStore::openFile()
     QString problem;
     if (openDatabase(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
         bool corrupt = false;
-        if (isOurStore(&corrupt))
+        if (isOurStore(&corrupt)) {
+            if (!m_writable)
+                serveCopyInMemory();
             return;
+        }
         problem = QString::fromUtf8(sqlite3_errmsg(m_db));
         closeDatabase();
         if (corrupt) {
@@ -653,6 +658,33 @@ bool RegistryStore::isOurStore(bool *corrupt)
                 .arg(QDir::toNativeSeparators(m_path)));
     }
     return true;
+}
+
+// Moves the open file's content into a store in memory and lets go of the file. Settings that the
+// file lacks can then be repaired and filled in, for this run only, without touching the file. When
+// the copy fails the file stays open for reading.
+void RegistryStore::serveCopyInMemory()
+{
+    sqlite3 *file = m_db;
+    m_db = nullptr;
+    bool ok = openDatabase(SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY);
+    if (ok) {
+        // A store in memory takes a copy only in its own page size.
+        const QByteArray pageSize =
+            "PRAGMA page_size = " + QByteArray::number(scalar(file, "PRAGMA page_size"));
+        sqlite3_exec(m_db, pageSize.constData(), nullptr, nullptr, nullptr);
+        sqlite3_backup *backup = sqlite3_backup_init(m_db, "main", file, "main");
+        ok = backup && sqlite3_backup_step(backup, -1) == SQLITE_DONE;
+        ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
+        ok = ok && (scalar(m_db, "SELECT count(*) FROM sqlite_master") > 0 || createSchema());
+    }
+    if (ok) {
+        sqlite3_close_v2(file);
+    } else {
+        closeDatabase();
+        m_db = file;
+    }
+    m_writable = false;
 }
 
 bool RegistryStore::createSchema()

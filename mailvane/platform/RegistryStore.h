@@ -92,7 +92,8 @@ private:
 // one SQLite file. Every change is one transaction, and several processes may share the file.
 //
 // A file that is not a readable store is moved aside and a fresh one started; a store that cannot be
-// written keeps serving what it could read. Either is told to the user once, through the prompter.
+// written is served from a copy in memory, which takes changes for the run but never writes them to
+// the file. Either is told to the user once, through the prompter.
 class RegistryStore
 {
 public:
@@ -108,6 +109,7 @@ public:
     static QString defaultPath();
 
     QString path() const { return m_path; }
+    // False when changes cannot reach the file: they then live in memory until the store closes.
     bool isWritable() const { return m_writable; }
 
     RegistryKey root(Root which);
@@ -140,6 +142,7 @@ private:
     bool openDatabase(int flags);
     bool isOurStore(bool *corrupt);
     bool createSchema();
+    void serveCopyInMemory();
     void moveAside();
     void closeDatabase();
     void tell(const QString &text);

@@ -371,10 +371,14 @@ void POPConfig::setAcctSel(int i, bool yn)
     if (!account(i))
         return;
     m_accounts[i].Selected = yn;
-    // Recreates the account's key or value when it went missing behind our back.
-    const RegistryKey key = settingsKey().addSubKey(kAccounts).addSubKey(AccountName(i));
-    if (!key.overwriteValue(QStringLiteral("Selected"), yn))
-        key.addValue(QStringLiteral("Selected"), yn ? QStringLiteral("True") : QStringLiteral("False"));
+    // Recreates the account's key or value when it went missing behind our back, all in one change:
+    // when "Selected" cannot be written, no recreated key is left behind either.
+    m_services.store.transaction([&] {
+        const RegistryKey key = settingsKey().addSubKey(kAccounts).addSubKey(AccountName(i));
+        return key.overwriteValue(QStringLiteral("Selected"), yn) ||
+               key.addValue(QStringLiteral("Selected"),
+                            yn ? QStringLiteral("True") : QStringLiteral("False"));
+    });
 }
 
 bool POPConfig::IsBlocked(const QString &Name) const
@@ -392,7 +396,11 @@ void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QSt
                            const QString &PWord)
 {
     m_services.store.transaction([&] {
-        const RegistryKey key = settingsKey().subKey(kAccounts).addSubKey(AName);
+        const RegistryKey accounts = settingsKey().subKey(kAccounts);
+        // An existing account keeps its values: filling in the ones it lacks would mix two accounts.
+        if (accounts.subKey(AName).isValid())
+            return false;
+        const RegistryKey key = accounts.addSubKey(AName);
         key.addValue(QStringLiteral("Host"), AHost, RegType::String);
         key.addValue(QStringLiteral("UserName"), UName, RegType::String);
         key.addValue(QStringLiteral("Password"), ScramblePassword(PWord), RegType::String);

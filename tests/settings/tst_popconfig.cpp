@@ -255,11 +255,14 @@ void TestPOPConfig::accounts()
         QVERIFY(!config.AcctSel(outside));
     }
 
-    // The same name again keeps the stored account as it was.
+    // The same name again keeps the stored account as it was, the values it lacks included.
+    account(temp, QStringLiteral("work")).removeValue(QStringLiteral("Password"));
     config.AddAccount(QStringLiteral("WORK"), QStringLiteral("other"), QStringLiteral("other"),
                       QStringLiteral("other"));
     QCOMPARE(config.NumberOfAccounts(), 2);
     QCOMPARE(config.Host(1), QStringLiteral("pop.work.example"));
+    QCOMPARE(valueNames(account(temp, QStringLiteral("work"))),
+             QStringList({QStringLiteral("Host"), QStringLiteral("UserName"), QStringLiteral("Selected")}));
 
     config.DeleteAccount(QStringLiteral("home"));
     config.DeleteAccount(QStringLiteral("nobody"));

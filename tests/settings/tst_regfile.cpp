@@ -170,6 +170,12 @@ void TestRegFile::commandLineTool()
     QVERIFY(refused->readAllStandardError().contains("-:3:"));
     QCOMPARE(run(target.path(), {QStringLiteral("export")})->readAllStandardOutput(), text);
 
+    // A store that cannot be written refuses the import rather than keep it in memory until exit.
+    const auto unwritable = run(target.path() + QStringLiteral("/under-a-file.sqlite3"),
+                                {QStringLiteral("import"), QStringLiteral("-")}, text);
+    QCOMPARE(unwritable->exitCode(), 1);
+    QVERIFY(unwritable->readAllStandardError().contains("nothing was imported"));
+
     QCOMPARE(run(target.path(), {QStringLiteral("export"), QStringLiteral("HKEY_CURRENT_USER\\Nothing")})
                  ->exitCode(),
              1);

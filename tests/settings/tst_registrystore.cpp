@@ -7,9 +7,11 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using testsupport::TempStore;
@@ -29,6 +31,12 @@ QString tree(RegistryStore &store)
 {
     QString text = exportRegFile(software(store));
     return text.mid(text.indexOf(QLatin1String("\n\n", 2), text.indexOf(QLatin1String("[HKEY"))) + 2);
+}
+
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 // Makes a file unwritable for this process: by its mode, or, as root (who ignores modes), by the
@@ -70,6 +78,33 @@ private:
     bool m_ok = false;
 };
 
+// Makes file modes bind this thread as they bind any user: as root, gives up the power to write past
+// them until destruction. The immutable attribute cannot stand in here, as it also blocks chmod.
+class ModesBind
+{
+public:
+    ModesBind()
+    {
+        if (geteuid() != 0 || syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
+        lowered[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        m_lowered = syscall(SYS_capset, &m_header, lowered) == 0;
+    }
+    ~ModesBind()
+    {
+        if (m_lowered)
+            syscall(SYS_capset, &m_header, m_saved);
+    }
+    ModesBind(const ModesBind &) = delete;
+    ModesBind &operator=(const ModesBind &) = delete;
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_lowered = false;
+};
+
 } // namespace
 
 class TestRegistryStore : public QObject
@@ -82,11 +117,14 @@ private slots:
     void enumerationByPosition();
     void changesSeenByASecondConnection();
     void newFileInNewFoldersIsOwnerOnly();
+    void existingFileLosesGroupAndOtherAccess_data();
+    void existingFileLosesGroupAndOtherAccess();
     void defaultPath_data();
     void defaultPath();
     void unreadableFileMovedAside_data();
     void unreadableFileMovedAside();
-    void readOnlyStoreKeepsServingReads();
+    void readOnlyStoreServedFromMemory_data();
+    void readOnlyStoreServedFromMemory();
     void viewShownWhereNoStoredKey();
 };
 
@@ -222,6 +260,34 @@ void TestRegistryStore::newFileInNewFoldersIsOwnerOnly()
     QCOMPARE(info.st_mode & 0777, 0600u);
 }
 
+void TestRegistryStore::existingFileLosesGroupAndOtherAccess_data()
+{
+    QTest::addColumn<uint>("mode");
+    QTest::addColumn<uint>("expected");
+    QTest::newRow("readable by all") << 0644u << 0600u;
+    QTest::newRow("read-only for all stays read-only") << 0444u << 0400u;
+}
+
+void TestRegistryStore::existingFileLosesGroupAndOtherAccess()
+{
+    QFETCH(uint, mode);
+    QFETCH(uint, expected);
+    TempStore temp;
+    software(temp.store()).addSubKey(QStringLiteral("K"));
+    temp.close();
+    const QByteArray path = QFile::encodeName(temp.path());
+    QCOMPARE(::chmod(path.constData(), mode), 0);
+
+    ModesBind binding;
+    const bool writable = temp.store().isWritable();
+    struct stat info {
+    };
+    QCOMPARE(::stat(path.constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, expected);
+    QCOMPARE(writable, bool(expected & 0200));
+    QCOMPARE(temp.prompter.calls.size(), writable ? 0 : 1);
+}
+
 void TestRegistryStore::defaultPath_data()
 {
     QTest::addColumn<QString>("registry");
@@ -305,34 +371,62 @@ void TestRegistryStore::unreadableFileMovedAside()
     QCOMPARE(temp.prompter.calls.size(), 1);
 }
 
-void TestRegistryStore::readOnlyStoreKeepsServingReads()
+void TestRegistryStore::readOnlyStoreServedFromMemory_data()
 {
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("empty file") << "empty" << 10;
+    QTest::newRow("store without the settings") << "other key" << 10;
+    QTest::newRow("store with settings") << "settings" << 42;
+}
+
+void TestRegistryStore::readOnlyStoreServedFromMemory()
+{
+    QFETCH(QString, content);
+    QFETCH(int, interval);
     TempStore temp;
-    software(temp.store())
-        .addSubKey(QStringLiteral("K"))
-        .addValue(QStringLiteral("v"), QStringLiteral("kept"));
-    temp.close();
+    if (content == QLatin1String("empty")) {
+        QFile file(temp.path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        software(temp.store())
+            .addSubKey(QStringLiteral("K"))
+            .addValue(QStringLiteral("v"), QStringLiteral("kept"));
+        if (content == QLatin1String("settings")) {
+            POPConfig config(temp.services());
+            config.setInterval(interval);
+            config.SaveConfig();
+        }
+        temp.close();
+    }
+    const QByteArray before = fileContent(temp.path());
     UnwritableFile unwritable(temp.path());
     if (!unwritable.ok())
         QSKIP("cannot make the store file unwritable on this file system");
 
     RegistryStore &store = temp.store();
     QVERIFY(!store.isWritable());
-    QCOMPARE(software(store).subKey(QStringLiteral("K")).value(QStringLiteral("v"))->text(),
-             QStringLiteral("kept"));
-    QVERIFY(!software(store).addSubKey(QStringLiteral("New")).isValid());
-    QVERIFY(!software(store)
-                 .subKey(QStringLiteral("K"))
-                 .overwriteValue(QStringLiteral("v"), QStringLiteral("x")));
     QCOMPARE(temp.prompter.calls.size(), 1);
     QVERIFY(temp.prompter.calls.first().text.contains(temp.path()));
+    if (content != QLatin1String("empty")) {
+        QCOMPARE(software(store).subKey(QStringLiteral("K")).value(QStringLiteral("v"))->text(),
+                 QStringLiteral("kept"));
+    }
 
-    // The settings object loads what is there and skips what it cannot write, without further messages.
+    // The settings object repairs the tree and fills in its defaults in memory, and takes changes there,
+    // without further messages.
     POPConfig config(temp.services());
+    QCOMPARE(config.Interval(), interval);
+    QCOMPARE(config.Timeout(), 20);
+    QCOMPARE(config.HotKey(), 123);
+    QCOMPARE(config.MaxMessageSize(), 32);
+    QVERIFY(config.Check());
     config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
     config.SaveConfig();
-    QCOMPARE(config.NumberOfAccounts(), qint16(0));
+    QCOMPARE(config.NumberOfAccounts(), 1);
     QCOMPARE(temp.prompter.calls.size(), 1);
+    temp.close();
+    QCOMPARE(fileContent(temp.path()), before);
 }
 
 void TestRegistryStore::viewShownWhereNoStoredKey()
