@@ -37,11 +37,7 @@ private slots:
 
 void TestCheckCycleDovecot::initTestCase()
 {
-    if (!DovecotFixture::isInstalled()) {
-        if (qEnvironmentVariable("CI") == "true")
-            QFAIL("dovecot-pop3d is not installed");
-        QSKIP("dovecot-pop3d is not installed");
-    }
+    MAILVANE_REQUIRE_DOVECOT();
 }
 
 void TestCheckCycleDovecot::twoAccountsListEveryMessage()

@@ -44,11 +44,7 @@ private:
 
 void TestCheckTool::initTestCase()
 {
-    if (!DovecotFixture::isInstalled()) {
-        if (qEnvironmentVariable("CI") == "true")
-            QFAIL("dovecot-pop3d is not installed");
-        QSKIP("dovecot-pop3d is not installed");
-    }
+    MAILVANE_REQUIRE_DOVECOT();
 }
 
 void TestCheckTool::noAccounts()

@@ -37,11 +37,7 @@ private:
 
 void TestBasicPOPDovecot::initTestCase()
 {
-    if (!DovecotFixture::isInstalled()) {
-        if (qEnvironmentVariable("CI") == "true")
-            QFAIL("dovecot-pop3d is not installed");
-        QSKIP("dovecot-pop3d is not installed");
-    }
+    MAILVANE_REQUIRE_DOVECOT();
     server.addUser("alice", "wonderland");
     server.addUser("bob", "builder");
     messages = {

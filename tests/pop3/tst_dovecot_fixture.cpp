@@ -90,12 +90,7 @@ private slots:
 
 void TestDovecotFixture::initTestCase()
 {
-    if (DovecotFixture::isInstalled())
-        return;
-    const QString reason = QStringLiteral("Dovecot is not installed (%1)").arg(DovecotFixture::binaryPath());
-    if (qEnvironmentVariable("CI") == QLatin1String("true"))
-        QFAIL(qPrintable(reason));
-    QSKIP(qPrintable(reason));
+    MAILVANE_REQUIRE_DOVECOT();
 }
 
 void TestDovecotFixture::sessionListsMessagesInDeliveryOrderWithCrlfSizes()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -85,3 +87,15 @@ private:
 };
 
 } // namespace testsupport
+
+// In a test's initTestCase: without Dovecot, fail on CI and skip elsewhere.
+#define MAILVANE_REQUIRE_DOVECOT()                                                                           \
+    do {                                                                                                     \
+        if (!testsupport::DovecotFixture::isInstalled()) {                                                   \
+            const QString reason = QStringLiteral("Dovecot is not installed (%1)")                           \
+                                       .arg(testsupport::DovecotFixture::binaryPath());                      \
+            if (testsupport::runningInCi())                                                                  \
+                QFAIL(qPrintable(reason));                                                                   \
+            QSKIP(qPrintable(reason));                                                                       \
+        }                                                                                                    \
+    } while (false)

@@ -38,12 +38,6 @@ QString readAll(int fd)
 }
 } // namespace
 
-bool runningInCi()
-{
-    const QString ci = qEnvironmentVariable("CI").toLower();
-    return !ci.isEmpty() && ci != QLatin1String("false") && ci != QLatin1String("0");
-}
-
 XvfbServer::~XvfbServer()
 {
     stop();

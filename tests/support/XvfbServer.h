@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,10 +9,6 @@
 
 namespace testsupport
 {
-
-// True on a CI runner (CI set to anything but "false" or "0"), where tests that need a tool must
-// fail instead of skipping. tests/desktop/CMakeLists.txt reads CI the same way.
-bool runningInCi();
 
 // A private Xvfb server. It picks a free display number itself (-displayfd), so tests can run in
 // parallel, and it listens on no TCP port. It ends with the test process, also when that crashes.
