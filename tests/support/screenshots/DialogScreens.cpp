@@ -1,0 +1,6 @@
+#include "Screens.h"
+
+bool grabDialogScreens(const QDir &)
+{
+    return true;
+}

@@ -1,0 +1,6 @@
+#include "Screens.h"
+
+bool grabMainWindowScreens(const QDir &)
+{
+    return true;
+}
