@@ -1,5 +1,6 @@
 // mailvane-check: one mail check with the stored settings, without a window.
 #include "main/CheckCycle.h"
+#include "main/HeaderDecoder.h"
 #include "main/MessageListModel.h"
 #include "main/StatusSink.h"
 #include "platform/AutostartEntry.h"
@@ -29,14 +30,21 @@ enum ExitStatus { CheckedCleanly = 0, CheckedWithErrors = 1, NoAccounts = 2, End
 
 QJsonObject toJson(const ListedMessage &m)
 {
-    return {{"key", m.key},   {"from", m.from},         {"subject", m.subject},
-            {"size", m.sizeBytes}, {"sizeText", m.size}, {"account", m.account}};
+    return {{"key", m.key},
+            {"from", m.from},
+            {"subject", m.subject},
+            {"fromDisplay", decodeHeaderForDisplay(m.from)},
+            {"subjectDisplay", decodeHeaderForDisplay(m.subject)},
+            {"size", m.sizeBytes},
+            {"sizeText", m.size},
+            {"account", m.account}};
 }
 
 QJsonObject toJson(const RejectedMessage &m)
 {
     return {{"accountIndex", m.accountIndex}, {"account", m.account}, {"number", m.number},
             {"from", m.from},                 {"subject", m.subject}, {"size", m.size},
+            {"fromDisplay", decodeHeaderForDisplay(m.from)}, {"subjectDisplay", decodeHeaderForDisplay(m.subject)},
             {"reason", rejectReasonName(m.reason)}, {"deleted", m.deleted}};
 }
 
@@ -66,13 +74,19 @@ void printText(const QList<ListedMessage> &listed, const QList<RejectedMessage> 
                    .arg("Key", -8).arg("From", -32).arg("Subject", -32).arg("Size", 8).arg("Account");
         for (const ListedMessage &m : listed)
             out << QStringLiteral("%1  %2  %3  %4  %5\n")
-                       .arg(m.key, -8).arg(m.from.left(32), -32).arg(m.subject.left(32), -32).arg(m.size, 8)
+                       .arg(m.key, -8)
+                       .arg(decodeHeaderForDisplay(m.from).left(32), -32)
+                       .arg(decodeHeaderForDisplay(m.subject).left(32), -32)
+                       .arg(m.size, 8)
                        .arg(m.account);
     }
     for (const RejectedMessage &m : rejected) {
         const QString action = m.deleted ? "Deleted" : dryRun ? "Would delete" : "Not deleted";
         out << QStringLiteral("%1 message %2 of %3 (%4): %5 / %6\n")
-                   .arg(action).arg(m.number).arg(m.account, rejectReasonName(m.reason), m.from, m.subject);
+                   .arg(action)
+                   .arg(m.number)
+                   .arg(m.account, rejectReasonName(m.reason), decodeHeaderForDisplay(m.from),
+                        decodeHeaderForDisplay(m.subject));
     }
     for (const QString &error : errors)
         out << "Error: " << error << '\n';

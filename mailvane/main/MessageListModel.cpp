@@ -1,5 +1,7 @@
 #include "MessageListModel.h"
 
+#include "main/HeaderDecoder.h"
+
 #include <cmath>
 
 QString MessageKey::text() const
@@ -38,13 +40,17 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const
     const ListedMessage &message = m_messages[index.row()];
     if (role == Qt::UserRole)
         return message.key;
+    if (role == RawTextRole && index.column() == From)
+        return message.from;
+    if (role == RawTextRole && index.column() == Subject)
+        return message.subject;
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
     case From:
-        return message.from;
+        return decodeHeaderForDisplay(message.from);
     case Subject:
-        return message.subject;
+        return decodeHeaderForDisplay(message.subject);
     case Size:
         return message.size;
     case Account:

@@ -29,12 +29,15 @@ struct ListedMessage
 };
 
 // The message list of the main window: one row per message, with the columns From, Subject,
-// Size and Account; the key is the row's Qt::UserRole data.
+// Size and Account; the key is the row's Qt::UserRole data. From and Subject are shown decoded
+// (international characters); RawTextRole gives them as the check read them, the text that the
+// filters and Block Sender work with.
 class MessageListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     enum Column { From, Subject, Size, Account, ColumnCount };
+    enum Role { RawTextRole = Qt::UserRole + 1 };
 
     using QAbstractTableModel::QAbstractTableModel;
 

@@ -23,6 +23,7 @@ private slots:
     void dialFailureEndsTheCheck();
     void settingsReplacedDuringTheCheck();
     void unknownSizeAndEmptyFrom();
+    void filtersMatchTheFromAsReadNotAsShown();
     void manualRequest_data();
     void manualRequest();
     void notification_data();
@@ -174,6 +175,40 @@ void TestCheckCycle::unknownSizeAndEmptyFrom()
     QCOMPARE(h.list.messages()[0].size, QString(" 0  k"));
     QCOMPARE(h.list.messages()[1].size, QString(" ?  k"));
     QCOMPARE(h.errors, QStringList());
+    QTRY_VERIFY(server.finished());
+}
+
+void TestCheckCycle::filtersMatchTheFromAsReadNotAsShown()
+{
+    // Both senders read "Jörg <jorg@example.org>" in the list; only the first one's From, as the
+    // server sent it, is the blocked entry.
+    const QByteArray encoded = "=?UTF-8?Q?J=C3=B6rg?= <jorg@example.org>";
+    const QByteArray rawUtf8 = "J\xC3\xB6rg <jorg@example.org>";
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100, 100});
+    server.expect("TOP 1 1").send(top("From: " + encoded + "\r\nSubject: =?UTF-8?B?R3LDvMOfZQ==?=\r\n"));
+    server.expect("DELE 1").send("+OK\r\n");
+    server.expect("TOP 2 1").send(top("From: " + rawUtf8 + "\r\nSubject: =?UTF-8?B?R3LDvMOfZQ==?=\r\n"));
+    server.expect("QUIT ");
+    {
+        POPConfig setup(h.temp.services());
+        setup.AddBlockedSender(QString::fromLatin1(encoded));
+    }
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.rejected.size(), 1);
+    QCOMPARE(h.rejected[0].reason, RejectReason::BlockedSender);
+    QCOMPARE(h.rejected[0].from, QString::fromLatin1(encoded));
+    QCOMPARE(h.keys(), QStringList{"A0 M2"});
+    const QModelIndex from = h.list.index(0, MessageListModel::From);
+    QCOMPARE(from.data().toString(), u"Jörg <jorg@example.org>"_qs);
+    QCOMPARE(from.data(MessageListModel::RawTextRole).toString(), QString::fromLatin1(rawUtf8));
+    QCOMPARE(h.list.messages()[0].from, QString::fromLatin1(rawUtf8));
+    QCOMPARE(h.list.index(0, MessageListModel::Subject).data().toString(), u"Grüße"_qs);
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
     QTRY_VERIFY(server.finished());
 }
 

@@ -59,7 +59,7 @@ void TestCheckTool::noAccounts()
 void TestCheckTool::dryRunThenCheck()
 {
     DovecotFixture server(DovecotFixture::Users{{"alice", "wonderland"}});
-    server.deliver("alice", DovecotFixture::makeMessage("Friend <friend@example.org>", "Lunch", 3000));
+    server.deliver("alice", DovecotFixture::makeMessage("Friend <friend@example.org>", "=?UTF-8?Q?Lunch_caf=C3=A9?=", 3000));
     server.deliver("alice", DovecotFixture::makeMessage("Bulk <offers@junk.example>", "Offer", 100));
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
@@ -80,7 +80,10 @@ void TestCheckTool::dryRunThenCheck()
     const QJsonObject listed = messages[0].toObject();
     QCOMPARE(listed["key"].toString(), QString("A0 M1"));
     QCOMPARE(listed["from"].toString(), QString("Friend <friend@example.org>"));
-    QCOMPARE(listed["subject"].toString(), QString("Lunch"));
+    // The texts as read, and as shown.
+    QCOMPARE(listed["subject"].toString(), QString("=?UTF-8?Q?Lunch_caf=C3=A9?="));
+    QCOMPARE(listed["subjectDisplay"].toString(), u"Lunch café"_qs);
+    QCOMPARE(listed["fromDisplay"].toString(), QString("Friend <friend@example.org>"));
     QCOMPARE(listed["account"].toString(), QString("Work"));
     QVERIFY(listed["size"].toInt() > 3000);
     QCOMPARE(listed["sizeText"].toString(), QString(" 3  k"));
@@ -96,7 +99,7 @@ void TestCheckTool::dryRunThenCheck()
 
     result = run(h.temp, {});
     QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.out.contains("Lunch") && result.out.contains("Deleted message 2 of Work (blockedSender)"),
+    QVERIFY2(result.out.contains("Lunch caf\xC3\xA9") && result.out.contains("Deleted message 2 of Work (blockedSender)"),
              result.out);
     QTRY_COMPARE(server.messageFiles("alice").size(), 1);
 }
