@@ -1,8 +1,10 @@
 #include "main/CheckCycle.h"
 
+#include "main/HeaderDecoder.h"
 #include "main/StatusSink.h"
 #include "platform/Beeper.h"
 #include "platform/Connectivity.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/Dialer.h"
 #include "platform/Prompter.h"
 #include "platform/SoundPlayer.h"
@@ -16,7 +18,19 @@
 
 namespace {
 const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
+
+// The desktop notification's body: sender and subject of the first five messages, as shown.
+QString notificationBody(const QList<ListedMessage> &messages)
+{
+    constexpr int Shown = 5;
+    QStringList lines;
+    for (const ListedMessage &m : messages.mid(0, Shown))
+        lines << decodeHeaderForDisplay(m.from) + QStringLiteral(": ") + decodeHeaderForDisplay(m.subject);
+    if (messages.size() > Shown)
+        lines << QStringLiteral("and %1 more").arg(messages.size() - Shown);
+    return lines.join(u'\n');
 }
+} // namespace
 
 QString rejectReasonName(RejectReason reason)
 {
@@ -40,6 +54,12 @@ CheckCycle::CheckCycle(wrenkit::BasicPOP &bp1, MessageListModel &list, StatusSin
     : QObject(parent), m_bp1(bp1), m_list(list), m_status(status), m_services(services)
 {
     connect(&m_bp1, &wrenkit::BasicPOP::Error, this, &CheckCycle::OnError);
+    if (m_services.notifier) {
+        connect(m_services.notifier, &DesktopNotifier::activated, this, [this] {
+            m_status.showWindow();
+            emit showListRequested();
+        });
+    }
 }
 
 bool CheckCycle::Connected()
@@ -201,6 +221,9 @@ void CheckCycle::NotifyNewMail()
         return;
     if (m_config->Beep() == 1)
         m_services.beeper.beep();
+    if (m_config->Popup() == 1 && m_services.notifier)
+        m_services.notifier->notify(QStringLiteral("%1 new message(s)").arg(m_newMessageCount),
+                                    notificationBody(m_list.messages()));
     if (m_config->Play() == 1 && !m_config->SoundFile().isEmpty())
         m_services.soundPlayer.playToEnd(m_config->SoundFile());
     if (m_config && m_config->ShowList() == 1)

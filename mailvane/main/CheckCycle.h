@@ -13,6 +13,7 @@ class BasicPOP;
 }
 
 class Connectivity;
+class DesktopNotifier;
 class Dialer;
 class MessageListModel;
 class POPConfig;
@@ -28,6 +29,7 @@ struct CheckServices
     SoundPlayer &soundPlayer;
     Beeper &beeper;
     Prompter &prompter;
+    DesktopNotifier *notifier = nullptr; // none: no desktop notifications
 };
 
 // Why a filter rejected a message, in the order the filters run.
@@ -89,6 +91,9 @@ signals:
     void errorReported(const QString &text);
     // The check is over: with its summary, or ended early by a failed dial.
     void checkFinished(bool withSummary);
+    // The user clicked the desktop notification of new mail: the window has been made visible and
+    // may now be brought to the front.
+    void showListRequested();
 
 private:
     void OnError(const QString &ErrorText);

@@ -2,6 +2,7 @@
 
 #include "Beeper.h"
 #include "Connectivity.h"
+#include "DesktopNotifier.h"
 #include "Dialer.h"
 #include "SoundPlayer.h"
 
@@ -13,6 +14,7 @@ struct PlatformServices {
     std::unique_ptr<Dialer> dialer;
     std::unique_ptr<SoundPlayer> soundPlayer;
     std::unique_ptr<Beeper> beeper;
+    std::unique_ptr<DesktopNotifier> notifier;
 
     // The implementations that talk to the system.
     static PlatformServices system();

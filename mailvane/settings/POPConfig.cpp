@@ -116,6 +116,7 @@ void POPConfig::LoadSettings()
     read(settings, QStringLiteral("MaxSize"), m_MaxMessageSize);
     read(settings, QStringLiteral("HangUpWhenDone"), HangUpWhenDone);
     read(settings, QStringLiteral("ConnectionToUse"), ConnectionToUse);
+    LoadAddedSettings(settings);
 
     m_blocked.clear();
     for (const RegValue &v : settings.subKey(kBlockedSenders).values())
@@ -143,6 +144,14 @@ void POPConfig::LoadSettings()
     for (const RegValue &v : addresses.values())
         m_connections.append(v.name);
     m_connectionCount = qint16(m_connections.size());
+}
+
+void POPConfig::LoadAddedSettings(const RegistryKey &settings)
+{
+    // Settings newer than the first run's defaults: added with their defaults when missing.
+    if (settings.isValid() && !settings.value(QStringLiteral("Popup")))
+        settings.addValue(QStringLiteral("Popup"), 1, RegType::DWord);
+    read(settings, QStringLiteral("Popup"), m_Popup);
 }
 
 void POPConfig::LoadMailClients()
@@ -256,6 +265,7 @@ void POPConfig::SaveConfig()
         put("MaxSize", m_MaxMessageSize);
         put("HangUpWhenDone", HangUpWhenDone);
         put("ConnectionToUse", ConnectionToUse);
+        put("Popup", m_Popup);
         return true;
     });
     LoadCheck();
@@ -310,6 +320,10 @@ void POPConfig::setBeep(int bp)
 void POPConfig::setNoNotify(int nonot)
 {
     setInRange(m_NoNotify, nonot, 0, 2);
+}
+void POPConfig::setPopup(int popup)
+{
+    setInRange(m_Popup, popup, 0, 1);
 }
 void POPConfig::setMinStyle(int Mode)
 {

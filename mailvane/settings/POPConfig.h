@@ -50,6 +50,7 @@ class POPConfig : public QObject
     Q_PROPERTY(int ShowList READ ShowList WRITE setShowList)
     Q_PROPERTY(int Beep READ Beep WRITE setBeep)
     Q_PROPERTY(int NoNotify READ NoNotify WRITE setNoNotify)
+    Q_PROPERTY(int Popup READ Popup WRITE setPopup)
     Q_PROPERTY(QString SoundFile READ SoundFile WRITE setSoundFile)
     Q_PROPERTY(int MinStyle READ MinStyle WRITE setMinStyle)
     Q_PROPERTY(bool LoadOnStartup READ LoadOnStartup WRITE setLoadOnStartup)
@@ -104,6 +105,9 @@ public:
     void setBeep(int bp);
     qint16 NoNotify() const { return m_NoNotify; }
     void setNoNotify(int nonot);
+    // The desktop notification, 0 or 1; stored as "Popup", added as 1 when missing.
+    qint16 Popup() const { return m_Popup; }
+    void setPopup(int popup);
     QString SoundFile() const { return m_SoundFile; }
     void setSoundFile(const QString &sf) { m_SoundFile = sf; }
     // 0 notification area, 1 task bar, 2 hidden.
@@ -149,6 +153,7 @@ public:
 private:
     void LoadSettings();
     void LoadMailClients();
+    void LoadAddedSettings(const RegistryKey &settings);
     void EnsureSettingsTree();
     void WriteDefaultSettings();
     static QString ScramblePassword(const QString &s);
@@ -170,6 +175,7 @@ private:
     qint16 m_ShowList = 0;
     qint16 m_Play = 0;
     qint16 m_NoNotify = 0;
+    qint16 m_Popup = 0;
     QString m_SoundFile;
     qint16 m_Interval = 0;
     qint16 m_MinStyle = 0;

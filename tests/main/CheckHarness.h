@@ -7,6 +7,7 @@
 #include "main/CheckCycle.h"
 #include "main/MessageListModel.h"
 #include "main/StatusSink.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/RegistryStore.h"
 #include "settings/POPConfig.h"
 
@@ -26,7 +27,7 @@ struct CheckHarness
     MessageListModel list;
     TextStatusSink status;
     std::unique_ptr<POPConfig> config;
-    CheckCycle cycle{bp1, list, status, {connectivity, dialer, sound, beeper, temp.prompter}};
+    CheckCycle cycle;
 
     QList<RejectedMessage> rejected;
     QStringList errors;
@@ -34,7 +35,9 @@ struct CheckHarness
     bool busyDuringErrors = true;
 
     // tickMs shortens the POP3 control's one-second ticks, and so the time-outs of the settings.
-    explicit CheckHarness(int tickMs = 1000)
+    // notifier: the desktop notifications, none when null.
+    explicit CheckHarness(int tickMs = 1000, DesktopNotifier *notifier = nullptr)
+        : cycle(bp1, list, status, {connectivity, dialer, sound, beeper, temp.prompter, notifier})
     {
         bp1.setTickInterval(tickMs);
         QObject::connect(&cycle, &CheckCycle::messageRejected, [this](const RejectedMessage &m) { rejected << m; });

@@ -34,6 +34,7 @@ private slots:
     void firstStartWritesDefaults();
     void missingSelectedClientRestoresOnlyMissingValues();
     void valueDeletedByHandStaysDeleted();
+    void popupIsAddedWhenMissing();
     void setterRanges_data();
     void setterRanges();
     void storedValuesLoadAsTheyAre();
@@ -81,7 +82,7 @@ void TestPOPConfig::firstStartWritesDefaults()
         QString(
             "Check Connect Beep Play Show NoNotify Interval MinStyle LoadOnStart SoundFile Timeout HotKey "
             "Modifier HotKeyEnabled BlockBlankFrom BlockBlankSubject BlockOverSize BlockZeroLength MaxSize "
-            "HangUpWhenDone ConnectionToUse SelectedClient")
+            "HangUpWhenDone ConnectionToUse SelectedClient Popup")
             .split(' '));
     QCOMPARE(key.value(QStringLiteral("Check"))->data, QVariant::fromValue(0xFFFFFFFFu));
     QCOMPARE(key.value(QStringLiteral("SoundFile"))->type, RegType::String);
@@ -130,6 +131,20 @@ void TestPOPConfig::valueDeletedByHandStaysDeleted()
     QVERIFY(!settings(temp).value(QStringLiteral("Play")));
 }
 
+void TestPOPConfig::popupIsAddedWhenMissing()
+{
+    TempStore temp;
+    POPConfig(temp.services());
+    QCOMPARE(settings(temp).value(QStringLiteral("Popup"))->type, RegType::DWord);
+    settings(temp).overwriteValue(QStringLiteral("Popup"), 0);
+    QCOMPARE(POPConfig(temp.services()).Popup(), 0);
+
+    settings(temp).removeValue(QStringLiteral("Popup"));
+    POPConfig config(temp.services());
+    QCOMPARE(config.Popup(), 1);
+    QCOMPARE(settings(temp).value(QStringLiteral("Popup"))->data.toInt(), 1);
+}
+
 void TestPOPConfig::setterRanges_data()
 {
     QTest::addColumn<QByteArray>("property");
@@ -149,6 +164,7 @@ void TestPOPConfig::setterRanges_data()
     rows("Modifier", {0, 16, 17, 18}, {1, 15, 19});
     for (const char *p : {"MinStyle", "Beep", "Play", "ShowList", "NoNotify"})
         rows(p, {0, 2}, {-1, 3});
+    rows("Popup", {0, 1}, {-1, 2});
 }
 
 void TestPOPConfig::setterRanges()
