@@ -8,8 +8,10 @@ packages=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsqlite3-dev
   libx11-dev libxtst-dev
+  # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
+  qtkeychain-qt6-dev libsecret-1-0
   # tests and demo
-  dovecot-pop3d xvfb xdotool trayer python3 sqlite3 dbus pulseaudio
+  dovecot-pop3d xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
 )
 
 missing=()

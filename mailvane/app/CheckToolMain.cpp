@@ -7,6 +7,7 @@
 #include "platform/Beeper.h"
 #include "platform/Connectivity.h"
 #include "platform/Dialer.h"
+#include "platform/PasswordVault.h"
 #include "platform/Prompter.h"
 #include "platform/RegistryStore.h"
 #include "platform/SoundPlayer.h"
@@ -117,7 +118,8 @@ int main(int argc, char *argv[])
     RegistryStore store(RegistryStore::defaultPath(), &prompter);
     mountSystemViews(store);
     NoAutostartEntry autostart;
-    POPConfig config({store, prompter, autostart});
+    KeychainVault vault;
+    POPConfig config({store, prompter, autostart, &vault});
     if (config.NumberOfAccounts() == 0) {
         std::fputs("You must set up an account first\n", stderr);
         return NoAccounts;

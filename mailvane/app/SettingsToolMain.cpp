@@ -25,6 +25,24 @@ The store is $MAILVANE_REGISTRY when that is set, else
 $XDG_CONFIG_HOME/mailvane/registry.sqlite3 (~/.config/mailvane/registry.sqlite3).
 )";
 
+// A comment line naming the accounts whose passwords live in the desktop keyring, which an export
+// cannot carry; empty when there are none.
+QString keyringNote(RegistryStore &store)
+{
+    const RegistryKey accounts =
+        store.open(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Accounts"));
+    QStringList names;
+    for (const QString &name : accounts.subKeyNames()) {
+        const std::optional<RegValue> flag = accounts.subKey(name).value(QStringLiteral("PasswordInKeyring"));
+        if (flag && flag->data.toLongLong() != 0)
+            names << name;
+    }
+    if (names.isEmpty())
+        return {};
+    return QStringLiteral("; The passwords of these accounts live in the desktop keyring and are not exported: ") +
+           names.join(QStringLiteral(", ")) + u'\n';
+}
+
 int fail(const QString &text)
 {
     std::fprintf(stderr, "mailvane-settings: %s\n", qUtf8Printable(text));
@@ -60,6 +78,7 @@ int main(int argc, char *argv[])
         } else {
             text = exportRegFile(store);
         }
+        text.insert(text.indexOf(u'\n') + 1, keyringNote(store));
         const QByteArray utf8 = text.toUtf8();
         return std::fwrite(utf8.constData(), 1, size_t(utf8.size()), stdout) == size_t(utf8.size()) ? 0 : 1;
     }

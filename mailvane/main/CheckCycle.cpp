@@ -131,9 +131,18 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
+    // A password kept in the keyring that cannot be read now fails the account: a log-in with an
+    // empty password would only look like a wrong one to the server.
+    const POPConfig::PasswordLookup password = m_config->LookUpPassword(i);
+    if (!m_config)
+        return true;
+    if (!password.ok) {
+        OnError(QStringLiteral("Password Not Available: ") + password.error);
+        return true;
+    }
     m_bp1.setHost(m_config->Host(i));
     m_bp1.setUserName(m_config->UserName(i));
-    m_bp1.setPassword(m_config->Password(i));
+    m_bp1.setPassword(password.password);
     m_bp1.setPort(m_config->Port(i));
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);

@@ -10,4 +10,5 @@ struct Account {
     QString Password;
     bool Selected = false;
     qint64 Port = 0; // the stored "Port" value, 0 when there is none
+    bool PasswordInKeyring = false; // the password lives in the desktop keyring; Password is empty
 };

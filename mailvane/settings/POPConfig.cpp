@@ -3,6 +3,7 @@
 #include "settings/PasswordScrambler.h"
 
 #include "platform/AutostartEntry.h"
+#include "platform/PasswordVault.h"
 #include "platform/Prompter.h"
 
 #include <algorithm>
@@ -65,6 +66,12 @@ void setInRange(qint16 &member, int value, int low, int high)
 {
     if (value >= low && value <= high)
         member = qint16(value);
+}
+
+// Overwrites a value, or adds it when it went missing.
+bool put(const RegistryKey &key, const QString &name, const QVariant &data, RegType type)
+{
+    return key.overwriteValue(name, data) || key.addValue(name, data, type);
 }
 
 template <typename T> const T *at(const QList<T> &list, int i)
@@ -131,12 +138,15 @@ void POPConfig::LoadSettings()
         read(key, QStringLiteral("UserName"), a.UserName);
         read(key, QStringLiteral("Password"), a.Password);
         read(key, QStringLiteral("Selected"), a.Selected);
+        read(key, QStringLiteral("PasswordInKeyring"), a.PasswordInKeyring);
         if (const auto port = key.value(QStringLiteral("Port")))
             a.Port = toNumber(*port).value_or(0);
         m_accounts.append(a);
     }
 
     LoadMailClients();
+    if (std::exchange(m_moveToKeyring, false))
+        MovePasswords(true);
 
     m_connections.clear();
     const RegistryKey addresses = m_services.store.root(RegistryStore::Root::CurrentUser)
@@ -152,6 +162,16 @@ void POPConfig::LoadAddedSettings(const RegistryKey &settings)
     if (settings.isValid() && !settings.value(QStringLiteral("Popup")))
         settings.addValue(QStringLiteral("Popup"), 1, RegType::DWord);
     read(settings, QStringLiteral("Popup"), m_Popup);
+    if (settings.isValid() && !settings.value(QStringLiteral("UseKeyring"))) {
+        const bool use = KeyringAvailable();
+        m_moveToKeyring = settings.addValue(QStringLiteral("UseKeyring"), use ? -1 : 0, RegType::DWord) && use;
+    }
+    read(settings, QStringLiteral("UseKeyring"), m_UseKeyring);
+}
+
+bool POPConfig::KeyringAvailable() const
+{
+    return m_services.vault && m_services.vault->state() == PasswordVault::Status::Ok;
 }
 
 void POPConfig::LoadMailClients()
@@ -238,6 +258,8 @@ void POPConfig::WriteDefaultSettings()
 
 void POPConfig::SaveConfig()
 {
+    bool storedUseKeyring = m_UseKeyring;
+    read(settingsKey(), QStringLiteral("UseKeyring"), storedUseKeyring);
     m_services.store.transaction([this] {
         const RegistryKey settings = settingsKey();
         const auto put = [&](const char *name, const QVariant &value) {
@@ -266,8 +288,16 @@ void POPConfig::SaveConfig()
         put("HangUpWhenDone", HangUpWhenDone);
         put("ConnectionToUse", ConnectionToUse);
         put("Popup", m_Popup);
+        put("UseKeyring", m_UseKeyring);
         return true;
     });
+    if (storedUseKeyring != m_UseKeyring) {
+        const QStringList failed = MovePasswords(m_UseKeyring);
+        if (!failed.isEmpty())
+            m_services.prompter.message(QStringLiteral("Error"),
+                                        QStringLiteral("These passwords could not be moved: ") +
+                                            failed.join(QStringLiteral(", ")));
+    }
     LoadCheck();
 }
 
@@ -367,7 +397,81 @@ QString POPConfig::UserName(int i) const
 }
 QString POPConfig::Password(int i) const
 {
-    return account(i) ? UnscramblePassword(account(i)->Password) : QString();
+    return LookUpPassword(i).password;
+}
+
+POPConfig::PasswordLookup POPConfig::LookUpPassword(int i) const
+{
+    const Account *a = account(i);
+    if (!a)
+        return {};
+    if (!a->PasswordInKeyring)
+        return {true, UnscramblePassword(a->Password), {}};
+    if (!m_services.vault)
+        return {false, {}, QStringLiteral("no keyring")};
+    const PasswordVault::Result result = m_services.vault->read(a->Name);
+    if (result.status != PasswordVault::Status::Ok)
+        return {false, {}, result.error};
+    return {true, result.password, {}};
+}
+
+bool POPConfig::PasswordInKeyring(int i) const
+{
+    return account(i) && account(i)->PasswordInKeyring;
+}
+
+std::optional<QString> POPConfig::MovePassword(int i, bool toKeyring)
+{
+    Account *a = i >= 0 && i < m_accounts.size() ? &m_accounts[i] : nullptr;
+    if (!a || a->PasswordInKeyring == toKeyring)
+        return std::nullopt;
+    if (!m_services.vault)
+        return QStringLiteral("no keyring");
+    const RegistryKey key = settingsKey().subKey(kAccounts).subKey(a->Name);
+    if (!key.isValid())
+        return QStringLiteral("the account is gone");
+    PasswordVault &vault = *m_services.vault;
+    if (toKeyring) {
+        const PasswordVault::Result written = vault.write(a->Name, UnscramblePassword(a->Password));
+        if (written.status != PasswordVault::Status::Ok)
+            return written.error;
+        const bool stored = m_services.store.transaction([&] {
+            return put(key, QStringLiteral("Password"), QString(), RegType::String) &&
+                   put(key, QStringLiteral("PasswordInKeyring"), 1, RegType::DWord);
+        });
+        if (!stored) {
+            vault.remove(a->Name);
+            return QStringLiteral("the settings cannot be written");
+        }
+        a->Password.clear();
+        a->PasswordInKeyring = true;
+        return std::nullopt;
+    }
+    // Back to the store: the keyring entry goes only once the store holds the password.
+    const PasswordVault::Result read = vault.read(a->Name);
+    if (read.status != PasswordVault::Status::Ok)
+        return read.error;
+    const QString scrambled = ScramblePassword(read.password);
+    const bool stored = m_services.store.transaction([&] {
+        return put(key, QStringLiteral("Password"), scrambled, RegType::String) &&
+               put(key, QStringLiteral("PasswordInKeyring"), 0, RegType::DWord);
+    });
+    if (!stored)
+        return QStringLiteral("the settings cannot be written");
+    vault.remove(a->Name);
+    a->Password = scrambled;
+    a->PasswordInKeyring = false;
+    return std::nullopt;
+}
+
+QStringList POPConfig::MovePasswords(bool toKeyring)
+{
+    QStringList failed;
+    for (int i = 0; i < m_accounts.size(); ++i) {
+        if (const std::optional<QString> why = MovePassword(i, toKeyring))
+            failed << QStringLiteral("%1 (%2)").arg(m_accounts[i].Name, *why);
+    }
+    return failed;
 }
 bool POPConfig::AcctSel(int i) const
 {
@@ -409,7 +513,7 @@ bool POPConfig::SenderIsBlocked(const QString &Name) const
 void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
                            const QString &PWord)
 {
-    m_services.store.transaction([&] {
+    const bool added = m_services.store.transaction([&] {
         const RegistryKey accounts = settingsKey().subKey(kAccounts);
         // An existing account keeps its values: filling in the ones it lacks would mix two accounts.
         if (accounts.subKey(AName).isValid())
@@ -422,10 +526,21 @@ void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QSt
         return true;
     });
     LoadSettings();
+    if (!m_UseKeyring || !added)
+        return;
+    // Stored first, then moved: a keyring that refuses leaves the password in the store.
+    for (int i = 0; i < m_accounts.size(); ++i) {
+        if (m_accounts[i].Name == AName)
+            MovePassword(i, true);
+    }
 }
 
 void POPConfig::DeleteAccount(const QString &AccName)
 {
+    for (const Account &a : std::as_const(m_accounts)) {
+        if (a.PasswordInKeyring && m_services.vault && a.Name.compare(AccName, Qt::CaseInsensitive) == 0)
+            m_services.vault->remove(a.Name);
+    }
     settingsKey().subKey(kAccounts).removeSubKey(AccName);
     LoadSettings();
 }

@@ -11,14 +11,19 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <optional>
+
 class AutostartEntry;
+class PasswordVault;
 class Prompter;
 
-// What a settings object works with: the registry, a way to tell the user, the autostart entry.
+// What a settings object works with: the registry, a way to tell the user, the autostart entry, and
+// the desktop keyring (none: every password stays in the store).
 struct SettingsServices {
     RegistryStore &store;
     Prompter &prompter;
     AutostartEntry &autostart;
+    PasswordVault *vault = nullptr;
 };
 
 // The settings of Mailvane, held in memory and kept in the registry key
@@ -51,6 +56,7 @@ class POPConfig : public QObject
     Q_PROPERTY(int Beep READ Beep WRITE setBeep)
     Q_PROPERTY(int NoNotify READ NoNotify WRITE setNoNotify)
     Q_PROPERTY(int Popup READ Popup WRITE setPopup)
+    Q_PROPERTY(bool UseKeyring READ UseKeyring WRITE setUseKeyring)
     Q_PROPERTY(QString SoundFile READ SoundFile WRITE setSoundFile)
     Q_PROPERTY(int MinStyle READ MinStyle WRITE setMinStyle)
     Q_PROPERTY(bool LoadOnStartup READ LoadOnStartup WRITE setLoadOnStartup)
@@ -123,11 +129,27 @@ public:
 
     bool LoadOnStartup() const { return m_LoadOnStartup; }
 
+    // "Keep passwords in the desktop keyring", stored as "UseKeyring"; added when missing, on when
+    // a keyring is there. SaveConfig moves every password into the keyring or back when it changed.
+    bool UseKeyring() const { return m_UseKeyring; }
+    void setUseKeyring(bool use) { m_UseKeyring = use; }
+    // A keyring answers and is unlocked.
+    bool KeyringAvailable() const;
+
     qint16 NumberOfAccounts() const { return qint16(m_accounts.size()); }
     QString AccountName(int i) const;
     QString Host(int i) const;
     QString UserName(int i) const;
+    // The password, from the store or the keyring; empty when the keyring cannot give it.
     QString Password(int i) const;
+    struct PasswordLookup {
+        bool ok = false;
+        QString password;
+        QString error; // why not: "keyring locked", "no keyring", ...
+    };
+    // The password for a log-in, which must not go ahead without it.
+    PasswordLookup LookUpPassword(int i) const;
+    bool PasswordInKeyring(int i) const;
     // The account's POP3 port: its stored "Port" when that lies in 1..65535, else 110.
     int Port(int i) const;
     bool AcctSel(int i) const;
@@ -154,6 +176,9 @@ private:
     void LoadSettings();
     void LoadMailClients();
     void LoadAddedSettings(const RegistryKey &settings);
+    // Moves account i's password into the keyring or back to the store; the reason when it cannot.
+    std::optional<QString> MovePassword(int i, bool toKeyring);
+    QStringList MovePasswords(bool toKeyring);
     void EnsureSettingsTree();
     void WriteDefaultSettings();
     static QString ScramblePassword(const QString &s);
@@ -176,6 +201,8 @@ private:
     qint16 m_Play = 0;
     qint16 m_NoNotify = 0;
     qint16 m_Popup = 0;
+    bool m_UseKeyring = false;
+    bool m_moveToKeyring = false; // the keyring setting was just added as on
     QString m_SoundFile;
     qint16 m_Interval = 0;
     qint16 m_MinStyle = 0;

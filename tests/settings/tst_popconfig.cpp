@@ -82,7 +82,7 @@ void TestPOPConfig::firstStartWritesDefaults()
         QString(
             "Check Connect Beep Play Show NoNotify Interval MinStyle LoadOnStart SoundFile Timeout HotKey "
             "Modifier HotKeyEnabled BlockBlankFrom BlockBlankSubject BlockOverSize BlockZeroLength MaxSize "
-            "HangUpWhenDone ConnectionToUse SelectedClient Popup")
+            "HangUpWhenDone ConnectionToUse SelectedClient Popup UseKeyring")
             .split(' '));
     QCOMPARE(key.value(QStringLiteral("Check"))->data, QVariant::fromValue(0xFFFFFFFFu));
     QCOMPARE(key.value(QStringLiteral("SoundFile"))->type, RegType::String);

@@ -182,6 +182,25 @@ void TestRegFile::commandLineTool()
     const auto help = run(target.path(), {QStringLiteral("--help")});
     QCOMPARE(help->exitCode(), 0);
     QVERIFY(help->readAllStandardOutput().contains("MAILVANE_REGISTRY"));
+
+    // Accounts whose passwords live in the desktop keyring are named in a comment; their passwords
+    // are not in the store, so none is written out.
+    {
+        POPConfig config(target.services());
+        config.AddAccount(QStringLiteral("Work"), QStringLiteral("pop.example.org"), QStringLiteral("ann"),
+                          QStringLiteral("secret"));
+        const RegistryKey work = target.store().open(
+            QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Accounts\\Work"));
+        work.overwriteValue(QStringLiteral("Password"), QString());
+        work.addValue(QStringLiteral("PasswordInKeyring"), 1, RegType::DWord);
+        target.close();
+    }
+    const QByteArray withKeyring = run(target.path(), {QStringLiteral("export")})->readAllStandardOutput();
+    QVERIFY2(withKeyring.startsWith("REGEDIT4\n; The passwords of these accounts live in the desktop keyring "
+                                    "and are not exported: Work\n"),
+             withKeyring.constData());
+    QVERIFY(withKeyring.contains("\"Password\"=\"\"\n"));
+    QCOMPARE(run(target.path(), {QStringLiteral("import"), QStringLiteral("-")}, withKeyring)->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestRegFile)
