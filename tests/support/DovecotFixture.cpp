@@ -260,18 +260,23 @@ bool DovecotFixture::setCertificate(Certificate kind, QString *error)
         return failed();
 
     const bool forUs = kind != Certificate::OtherHost;
-    const QString names = forUs ? QStringLiteral("IP:127.0.0.1,DNS:localhost")
-                                : QStringLiteral("DNS:mail.example.org");
-    const QString subject =
-        forUs ? QStringLiteral("/O=Mailvane tests/CN=127.0.0.1") : QStringLiteral("/O=Mailvane tests/CN=mail.example.org");
-    const QStringList newKey = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                                QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-subj"),
+    const QString names =
+        forUs ? QStringLiteral("IP:127.0.0.1,DNS:localhost") : QStringLiteral("DNS:mail.example.org");
+    const QString subject = forUs ? QStringLiteral("/O=Mailvane tests/CN=127.0.0.1")
+                                  : QStringLiteral("/O=Mailvane tests/CN=mail.example.org");
+    const QStringList newKey = {QStringLiteral("-newkey"),
+                                QStringLiteral("ec"),
+                                QStringLiteral("-pkeyopt"),
+                                QStringLiteral("ec_paramgen_curve:prime256v1"),
+                                QStringLiteral("-nodes"),
+                                QStringLiteral("-keyout"),
+                                QStringLiteral("server.key"),
+                                QStringLiteral("-subj"),
                                 subject};
     if (kind == Certificate::SelfSigned) {
         if (!openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + newKey +
-                         QStringList{QStringLiteral("-out"), QStringLiteral("server.crt"), QStringLiteral("-days"),
-                                     QStringLiteral("2"), QStringLiteral("-addext"),
+                         QStringList{QStringLiteral("-out"), QStringLiteral("server.crt"),
+                                     QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-addext"),
                                      QStringLiteral("subjectAltName=") + names},
                      &reason))
             return failed();
@@ -461,10 +466,11 @@ void DovecotFixture::writeConfig() const
 {
     const QString dir = m_dir.path();
     // With ssl = yes the plain listener offers STLS and still takes plain-text log-ins.
-    const QString tls = m_certificate == Certificate::None
-                            ? QStringLiteral("ssl = no")
-                            : QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\nssl_min_protocol = TLSv1.2")
-                                  .arg(serverCertificatePath(), path(QStringLiteral("tls/server.key")));
+    const QString tls =
+        m_certificate == Certificate::None
+            ? QStringLiteral("ssl = no")
+            : QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\nssl_min_protocol = TLSv1.2")
+                  .arg(serverCertificatePath(), path(QStringLiteral("tls/server.key")));
     const QString config = QStringLiteral(R"(protocols = pop3
 listen = 127.0.0.1
 base_dir = %1/run
