@@ -11,7 +11,7 @@ packages=(
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
   qtkeychain-qt6-dev libsecret-1-0
   # tests and demo
-  dovecot-pop3d xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
 )
 
 missing=()
