@@ -25,13 +25,25 @@ FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QObject *parent)
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         const QDBusPendingReply<QStringList> reply = *w;
-        if (reply.isValid())
-            m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+        m_bodyMarkup = reply.isValid() && reply.value().contains(QStringLiteral("body-markup"));
+        m_capabilitiesKnown = true;
         w->deleteLater();
+        if (m_waiting) {
+            const auto [summary, body] = *std::exchange(m_waiting, std::nullopt);
+            send(summary, body);
+        }
     });
 }
 
 void FreedesktopNotifier::notify(const QString &summary, const QString &body)
+{
+    if (m_capabilitiesKnown)
+        send(summary, body);
+    else
+        m_waiting = {summary, body};
+}
+
+void FreedesktopNotifier::send(const QString &summary, const QString &body)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("Notify"));
     // Senders look like "Name <address>": with markup on, the address would be taken for a tag.

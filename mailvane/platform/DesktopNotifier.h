@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+#include <utility>
+
 // A notification on the desktop: a summary, a body and a default action.
 class DesktopNotifier : public QObject
 {
@@ -41,7 +44,11 @@ private slots:
     void onNotificationClosed(uint id, uint reason);
 
 private:
+    void send(const QString &summary, const QString &body);
+
     QDBusConnection m_bus;
-    uint m_lastId = 0;           // of the notification shown last; 0 when none is up
-    bool m_bodyMarkup = true;    // until the service says otherwise
+    uint m_lastId = 0; // of the notification shown last; 0 when none is up
+    bool m_capabilitiesKnown = false;
+    bool m_bodyMarkup = false;
+    std::optional<std::pair<QString, QString>> m_waiting; // summary and body until the capabilities are known
 };
