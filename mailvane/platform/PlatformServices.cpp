@@ -4,12 +4,12 @@ PlatformServices PlatformServices::system()
 {
     return {std::make_unique<NetworkInfoConnectivity>(), std::make_unique<NetworkManagerDialer>(),
             std::make_unique<SoundEffectPlayer>(), std::make_unique<ApplicationBeeper>(),
-            std::make_unique<FreedesktopNotifier>()};
+            std::make_unique<FreedesktopNotifier>(), std::make_unique<KeychainVault>()};
 }
 
 PlatformServices PlatformServices::fallback()
 {
     return {std::make_unique<NullConnectivity>(), std::make_unique<NullDialer>(),
             std::make_unique<NullSoundPlayer>(), std::make_unique<NullBeeper>(),
-            std::make_unique<NullDesktopNotifier>()};
+            std::make_unique<NullDesktopNotifier>(), std::make_unique<NoPasswordVault>()};
 }

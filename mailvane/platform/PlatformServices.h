@@ -4,6 +4,7 @@
 #include "Connectivity.h"
 #include "DesktopNotifier.h"
 #include "Dialer.h"
+#include "PasswordVault.h"
 #include "SoundPlayer.h"
 
 #include <memory>
@@ -15,6 +16,9 @@ struct PlatformServices {
     std::unique_ptr<SoundPlayer> soundPlayer;
     std::unique_ptr<Beeper> beeper;
     std::unique_ptr<DesktopNotifier> notifier;
+    // For the settings (SettingsServices::vault): every settings object of the program needs it, or
+    // an account whose password lives in the keyring reads an empty one.
+    std::unique_ptr<PasswordVault> vault;
 
     // The implementations that talk to the system.
     static PlatformServices system();
