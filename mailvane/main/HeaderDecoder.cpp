@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <optional>
 
-namespace {
+namespace
+{
 
 // One piece of the header: plain text, or an encoded word whose transfer encoding was undone.
-struct Piece
-{
-    QByteArray raw;      // the bytes as they stand in the header
-    bool isWord = false; // an encoded word whose B or Q text decoded
+struct Piece {
+    QByteArray raw;       // the bytes as they stand in the header
+    bool isWord = false;  // an encoded word whose B or Q text decoded
     QByteArray charset{}; // of a word
     QByteArray bytes{};   // of a word: its bytes in that charset
 };
@@ -74,7 +74,7 @@ std::optional<QByteArray> decodeB(const QByteArray &text)
 // its text cannot be decoded.
 qsizetype readWord(const QByteArray &header, qsizetype from, Piece &word)
 {
-    if (!header.mid(from).startsWith("=?"))
+    if (from + 1 >= header.size() || header[from] != '=' || header[from + 1] != '?')
         return 0;
     const qsizetype charsetEnd = header.indexOf('?', from + 2);
     if (charsetEnd < 0)

@@ -5,7 +5,8 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
-namespace {
+namespace
+{
 const QString Service = QStringLiteral("org.freedesktop.Notifications");
 const QString Path = QStringLiteral("/org/freedesktop/Notifications");
 const QString Interface = QStringLiteral("org.freedesktop.Notifications");
@@ -21,7 +22,8 @@ FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QObject *parent)
                   SLOT(onNotificationClosed(uint, uint)));
 
     // Services that show the body as plain text would show escaped characters literally.
-    const QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("GetCapabilities"));
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("GetCapabilities"));
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         const QDBusPendingReply<QStringList> reply = *w;

@@ -36,7 +36,8 @@ class FreedesktopNotifier : public DesktopNotifier
 {
     Q_OBJECT
 public:
-    explicit FreedesktopNotifier(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    explicit FreedesktopNotifier(QDBusConnection bus = QDBusConnection::sessionBus(),
+                                 QObject *parent = nullptr);
     void notify(const QString &summary, const QString &body) override;
 
 private slots:

@@ -13,7 +13,8 @@
 
 #include <optional>
 
-namespace {
+namespace
+{
 const QString SecretService = QStringLiteral("org.freedesktop.secrets");
 const QString SecretPath = QStringLiteral("/org/freedesktop/secrets");
 const QString KeychainService = QStringLiteral("mailvane");
@@ -105,7 +106,8 @@ PasswordVault::Status KeychainVault::state()
     return isLocked() ? Status::Locked : Status::Ok;
 }
 
-namespace {
+namespace
+{
 // Why a keyring in this state cannot be used, or nothing.
 std::optional<PasswordVault::Result> unusable(PasswordVault::Status state)
 {

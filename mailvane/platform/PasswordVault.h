@@ -10,8 +10,7 @@ class PasswordVault
 {
 public:
     enum class Status { Ok, Unavailable, Locked, NotFound, Failed };
-    struct Result
-    {
+    struct Result {
         Status status = Status::Failed;
         QString password;
         QString error; // why not, for the user

@@ -9,7 +9,8 @@
 
 using namespace testsupport;
 
-namespace {
+namespace
+{
 const QString NotificationService = QStringLiteral("org.freedesktop.Notifications");
 const QString NotificationPath = QStringLiteral("/org/freedesktop/Notifications");
 
@@ -25,8 +26,7 @@ class FakeNotifications : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    struct Call
-    {
+    struct Call {
         QString appName;
         uint replacesId;
         QString summary;
@@ -38,8 +38,8 @@ public:
 
 public slots:
     QStringList GetCapabilities() { return capabilities; }
-    uint Notify(const QString &appName, uint replacesId, const QString &, const QString &summary, const QString &body,
-                const QStringList &actions, const QVariantMap &, int)
+    uint Notify(const QString &appName, uint replacesId, const QString &, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &, int)
     {
         calls << Call{appName, replacesId, summary, body, actions};
         return replacesId != 0 ? replacesId : ++m_lastId;

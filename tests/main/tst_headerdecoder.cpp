@@ -13,7 +13,8 @@ private slots:
     void decodes();
 };
 
-namespace {
+namespace
+{
 // A header as the POP3 control hands it over: each byte one Latin-1 character.
 QString wire(const char *bytes)
 {
@@ -30,10 +31,11 @@ void TestHeaderDecoder::decodes_data()
     QTest::newRow("missing-header marker") << wire("<NotFound>") << u"<NotFound>"_qs;
     QTest::newRow("UTF-8 B") << wire("=?UTF-8?B?SGFsbMO2IFfDtnJsZA==?=") << u"Hallö Wörld"_qs;
     QTest::newRow("UTF-8 Q") << wire("=?utf-8?q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln?=") << u"Grüße aus Köln"_qs;
-    QTest::newRow("ISO-8859-1 Q with address") << wire("=?ISO-8859-1?Q?Andr=E9?= <andre@example.org>")
-                                               << u"André <andre@example.org>"_qs;
+    QTest::newRow("ISO-8859-1 Q with address")
+        << wire("=?ISO-8859-1?Q?Andr=E9?= <andre@example.org>") << u"André <andre@example.org>"_qs;
     QTest::newRow("ISO-8859-1 B") << wire("=?ISO-8859-1?B?RmHnYWRl?=") << u"Façade"_qs;
-    QTest::newRow("ISO-8859-2 Q") << wire("=?ISO-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=") << u"Zażółć gęślą"_qs;
+    QTest::newRow("ISO-8859-2 Q") << wire("=?ISO-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=")
+                                  << u"Zażółć gęślą"_qs;
     QTest::newRow("ISO-8859-2 B") << wire("=?ISO-8859-2?B?o/NkvA==?=") << u"Łódź"_qs;
     QTest::newRow("Windows-1252 Q") << wire("=?windows-1252?Q?=805_=93quoted=94?=") << u"€5 “quoted”"_qs;
     QTest::newRow("Windows-1252 B") << wire("=?windows-1252?B?bmHvdmUgliBvaw==?=") << u"naïve – ok"_qs;
@@ -58,7 +60,8 @@ void TestHeaderDecoder::decodes_data()
     QTest::newRow("character split across words") << wire("=?UTF-8?Q?K=C3?= =?UTF-8?Q?=B6ln?=") << u"Köln"_qs;
 
     // What cannot be decoded stands as it is.
-    QTest::newRow("unknown charset") << wire("=?x-no-such-charset?Q?abc?= x") << u"=?x-no-such-charset?Q?abc?= x"_qs;
+    QTest::newRow("unknown charset") << wire("=?x-no-such-charset?Q?abc?= x")
+                                     << u"=?x-no-such-charset?Q?abc?= x"_qs;
     QTest::newRow("unknown encoding letter") << wire("=?UTF-8?X?abc?=") << u"=?UTF-8?X?abc?="_qs;
     QTest::newRow("invalid Base64") << wire("=?UTF-8?B?#!*?=") << u"=?UTF-8?B?#!*?="_qs;
     QTest::newRow("bad Q escape") << wire("=?UTF-8?Q?a=ZZ?=") << u"=?UTF-8?Q?a=ZZ?="_qs;

@@ -14,7 +14,8 @@
 
 using namespace testsupport;
 
-namespace {
+namespace
+{
 const QString Accounts = QStringLiteral("Software\\Corvanta\\Mailvane 1.0\\Accounts\\");
 
 std::optional<RegValue> accountValue(TempStore &temp, const QString &account, const QString &name)
@@ -37,7 +38,8 @@ private slots:
 
 private:
     // An account stored as the dialogs store it, with the keyring setting saved as asked.
-    void addAccount(TempStore &temp, const QString &name, const QString &password, quint16 port, bool useKeyring);
+    void addAccount(TempStore &temp, const QString &name, const QString &password, quint16 port,
+                    bool useKeyring);
     bool lockKeyring(QString *error);
 
     std::unique_ptr<PrivateSessionBus> m_bus;
@@ -131,7 +133,8 @@ void TestKeyring::passwordsMoveIntoTheKeyringAndBack()
     QVERIFY(!accountValue(temp, "Work", "Password")->text().isEmpty()); // scrambled
     QCOMPARE(accountValue(temp, "Work", "PasswordInKeyring")->data.toInt(), 0);
     QCOMPARE(m_vault.read("Work").status, PasswordVault::Status::NotFound);
-    QCOMPARE(POPConfig({temp.store(), temp.prompter, temp.autostart, &m_vault}).Password(0), QString("s3cret"));
+    QCOMPARE(POPConfig({temp.store(), temp.prompter, temp.autostart, &m_vault}).Password(0),
+             QString("s3cret"));
 
     config.setUseKeyring(true);
     config.SaveConfig();
@@ -146,7 +149,8 @@ void TestKeyring::onByDefaultWhenAKeyringIsThere()
     // A store from before the keyring setting: its password moves in at the first load.
     TempStore temp;
     addAccount(temp, "Old", "before", 110, false);
-    QVERIFY(temp.store().open("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0").removeValue("UseKeyring"));
+    QVERIFY(
+        temp.store().open("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0").removeValue("UseKeyring"));
 
     POPConfig config({temp.store(), temp.prompter, temp.autostart, &m_vault});
     QVERIFY(config.UseKeyring());
@@ -206,8 +210,8 @@ void TestKeyring::lockedKeyringFailsTheAccountWithoutALogIn()
     second.login({}, "user", "in-the-store").expect("QUIT ");
     addAccount(h.temp, "Locked", "in-the-keyring", server.port(), true);
     // An account added where no keyring answered keeps its password in the store.
-    POPConfig({h.temp.store(), h.temp.prompter, h.temp.autostart}).AddAccount("Plain", "127.0.0.1", "user",
-                                                                               "in-the-store");
+    POPConfig({h.temp.store(), h.temp.prompter, h.temp.autostart})
+        .AddAccount("Plain", "127.0.0.1", "user", "in-the-store");
     h.temp.store()
         .root(RegistryStore::Root::LocalMachine)
         .subKey(Accounts + "Plain")
@@ -230,7 +234,8 @@ void TestKeyring::lockedKeyringFailsTheAccountWithoutALogIn()
     config.SaveConfig();
     QVERIFY(config.PasswordInKeyring(0));
     QCOMPARE(h.temp.prompter.calls.size(), 1);
-    QVERIFY2(h.temp.prompter.calls[0].text.contains("Locked (keyring locked)"), qPrintable(h.temp.prompter.calls[0].text));
+    QVERIFY2(h.temp.prompter.calls[0].text.contains("Locked (keyring locked)"),
+             qPrintable(h.temp.prompter.calls[0].text));
 }
 
 QTEST_GUILESS_MAIN(TestKeyring)

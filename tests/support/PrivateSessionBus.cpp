@@ -7,7 +7,8 @@
 #include <QFile>
 #include <QSignalSpy>
 
-namespace testsupport {
+namespace testsupport
+{
 
 PrivateSessionBus::PrivateSessionBus()
 {
@@ -17,7 +18,8 @@ PrivateSessionBus::PrivateSessionBus()
         m_error = QStringLiteral("cannot write %1").arg(config);
         return;
     }
-    file.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+    file.write(
+        QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
@@ -30,8 +32,8 @@ PrivateSessionBus::PrivateSessionBus()
   </policy>
 </busconfig>
 )")
-                   .arg(m_dir.path())
-                   .toUtf8());
+            .arg(m_dir.path())
+            .toUtf8());
     file.close();
 
     const pid_t parent = getpid();
@@ -48,7 +50,8 @@ PrivateSessionBus::PrivateSessionBus()
     }
     m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     if (m_address.isEmpty())
-        m_error = QStringLiteral("dbus-daemon gave no address: ") + QString::fromLocal8Bit(m_daemon.readAllStandardError());
+        m_error = QStringLiteral("dbus-daemon gave no address: ") +
+                  QString::fromLocal8Bit(m_daemon.readAllStandardError());
 }
 
 PrivateSessionBus::~PrivateSessionBus()

@@ -5,7 +5,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-namespace testsupport {
+namespace testsupport
+{
 
 // A D-Bus message bus of the test's own (dbus-daemon), with no service activation, so nothing of
 // the machine's desktop answers on it. Each connection made through it gets its own name.
