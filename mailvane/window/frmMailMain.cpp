@@ -81,6 +81,8 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
 
     ui->LV->setModel(&m_list);
     ui->LV->header()->setSectionsMovable(false);
+    // The columns share the list by the width rule alone, however narrow.
+    ui->LV->header()->setMinimumSectionSize(0);
     ui->LV->installEventFilter(this);
     ui->LV->viewport()->installEventFilter(this);
     connect(&m_list, &QAbstractItemModel::rowsInserted, this, &frmMailMain::ensureSelection);

@@ -94,6 +94,8 @@ public:
 
 public slots:
     void ApplyHotKeySettings();
+    // One tick of Timer1: re-arms the hot key and counts minutes towards the next check.
+    void Timer1_Timer();
     // "Show List": visible and in front, a minimised window restored.
     void ShowList();
     // A check at once, without questions: without a connection it dials as "Check Anyway?" would.
@@ -111,7 +113,6 @@ protected:
 
 private:
     void Form_Load();
-    void Timer1_Timer();
     void HotKeyPressed();
     void TrayClick();
     void TrayDoubleClick();
