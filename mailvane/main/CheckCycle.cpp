@@ -14,7 +14,8 @@
 #include <QLocale>
 #include <QTime>
 
-namespace {
+namespace
+{
 const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
 }
 
@@ -57,7 +58,8 @@ void CheckCycle::RequestCheck()
     }
     if (!Connected() && !m_config->Connect()) {
         m_status.setPanel(2, QStringLiteral("Not Connected"));
-        if (!m_services.prompter.question(QStringLiteral("Mailvane"), QStringLiteral("Not Connected\r\nCheck Anyway?")))
+        if (!m_services.prompter.question(QStringLiteral("Mailvane"),
+                                          QStringLiteral("Not Connected\r\nCheck Anyway?")))
             return;
     }
     CheckMail();
@@ -111,10 +113,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
-    m_bp1.setHost(m_config->Host(i));
-    m_bp1.setUserName(m_config->UserName(i));
-    m_bp1.setPassword(m_config->Password(i));
-    m_bp1.setPort(m_config->Port(i));
+    applyAccount(i);
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
     if (!Connected()) {
@@ -147,6 +146,16 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     return true;
 }
 
+void CheckCycle::applyAccount(int i)
+{
+    if (!m_config)
+        return;
+    m_bp1.setHost(m_config->Host(i));
+    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setPassword(m_config->Password(i));
+    m_bp1.setPort(m_config->Port(i));
+}
+
 void CheckCycle::checkMessage(int i, const QString &accountName, int j)
 {
     // After a failed read the control still holds the previous message's headers: the message is
@@ -157,7 +166,8 @@ void CheckCycle::checkMessage(int i, const QString &accountName, int j)
         return;
 
     if (const std::optional<RejectReason> reason = filter()) {
-        RejectedMessage rejected{i, accountName, j, m_bp1.MsgFrom(), m_bp1.MsgSubject(), m_bp1.MsgSize(), *reason};
+        RejectedMessage rejected{i,      accountName, j, m_bp1.MsgFrom(), m_bp1.MsgSubject(), m_bp1.MsgSize(),
+                                 *reason};
         if (!m_dryRun) {
             const int errorsBeforeDelete = m_errorCount;
             m_bp1.DeleteMessage(j);
@@ -168,8 +178,9 @@ void CheckCycle::checkMessage(int i, const QString &accountName, int j)
     }
 
     const int size = m_bp1.MsgSize();
-    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(), MessageListModel::sizeText(size),
-                accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(), m_bp1.MsgDate()});
+    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(),
+                MessageListModel::sizeText(size), accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(),
+                m_bp1.MsgDate()});
     ++m_newMessageCount;
 }
 

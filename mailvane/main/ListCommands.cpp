@@ -143,10 +143,7 @@ DeletionOutcome ListCommands::deleteMessage(const QString &Key)
         }
     } release{this};
 
-    m_bp1.setPort(config->Port(key.account));
-    m_bp1.setHost(config->Host(key.account));
-    m_bp1.setUserName(config->UserName(key.account));
-    m_bp1.setPassword(config->Password(key.account));
+    m_cycle.applyAccount(key.account);
     if (m_bp1.TimeOut() <= 0)
         m_bp1.setTimeOut(config->Timeout());
 
@@ -192,10 +189,30 @@ DeletionOutcome ListCommands::deleteMessage(const QString &Key)
 
 int ListCommands::locate(const ListedMessage &recorded, int number, DeletionOutcome &outcome)
 {
-    // Without a lasting identity, only the message at the recorded number with the recorded size
-    // and headers is taken for it.
+    const int count = m_bp1.NumberOfMessages();
+    if (count == 0) {
+        outcome = DeletionOutcome::AlreadyGone;
+        return 0;
+    }
+    // By its lasting identity, wherever it stands now.
+    if (!recorded.uniqueId.isEmpty()) {
+        bool sessionHasIds = false;
+        for (int n = 1; n <= count; ++n) {
+            const QString id = m_bp1.UniqueID(n);
+            sessionHasIds = sessionHasIds || !id.isEmpty();
+            if (id == recorded.uniqueId) {
+                outcome = DeletionOutcome::Deleted;
+                return n;
+            }
+        }
+        if (sessionHasIds) {
+            outcome = DeletionOutcome::AlreadyGone;
+            return 0;
+        }
+    }
+    // Without one, only the message at the recorded number with the recorded size and headers.
     outcome = DeletionOutcome::NotIdentified;
-    if (number > m_bp1.NumberOfMessages())
+    if (number > count)
         return 0;
     const int errorsBefore = m_errorCount;
     m_bp1.GetMessageInfo(number);
@@ -204,7 +221,8 @@ int ListCommands::locate(const ListedMessage &recorded, int number, DeletionOutc
         return 0;
     }
     const bool same = m_bp1.MsgSize() == recorded.sizeBytes && m_bp1.MsgFrom() == recorded.from &&
-                      m_bp1.MsgSubject() == recorded.subject;
+                      m_bp1.MsgSubject() == recorded.subject && m_bp1.MsgTo() == recorded.to &&
+                      m_bp1.MsgDate() == recorded.date;
     if (!same)
         return 0;
     outcome = DeletionOutcome::Deleted;

@@ -33,8 +33,9 @@ struct ListCommandsHarness : CheckHarness {
     }
 
     // A list item as a check records it.
+    // To and Date as read from a message without them.
     void listMessage(const QString &key, const QString &from, const QString &subject, int size,
-                     const QString &account)
+                     const QString &account, const QString &uniqueId = {})
     {
         ListedMessage message;
         message.key = key;
@@ -43,6 +44,8 @@ struct ListCommandsHarness : CheckHarness {
         message.sizeBytes = size;
         message.size = MessageListModel::sizeText(size);
         message.account = account;
+        message.uniqueId = uniqueId;
+        message.to = message.date = QStringLiteral("<NotFound>");
         list.add(message);
         if (host.key.isEmpty())
             host.key = key;

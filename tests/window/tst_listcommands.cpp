@@ -37,6 +37,8 @@ private slots:
     void launchStartsTheSelectedClientsCommand();
     void launchWithoutAStartableClientSaysSo();
     void cancelWithNothingRunningChangesNothing();
+    void deletionFindsTheMessageByItsUniqueId();
+    void deletionOfAMessageNoLongerThere();
     void deletionWithoutUidlLeavesAChangedMessage();
     void deletionThatTimesOutKeepsTheItem();
     void failedLoginKeepsTheItem();
@@ -179,6 +181,43 @@ void TestListCommands::cancelWithNothingRunningChangesNothing()
     QVERIFY(!h.cycle.Busy());
     QCOMPARE(h.status.panel(2), QString());
     QCOMPARE(h.status.panel(3), QString());
+}
+
+void TestListCommands::deletionFindsTheMessageByItsUniqueId()
+{
+    // Listed as message 2 with id uid-3: an earlier message has gone since, so it now stands at 3.
+    ScriptedPop3Server server;
+    server.login({100, 250, 300}).expect("DELE 3").send("+OK\r\n");
+    ListCommandsHarness h(20);
+    h.addAccount("A", "user", "secret", server.port());
+    h.loadConfig();
+    h.listMessage("A0 M2", "Ben <ben@example.org>", "Second", 300, "A", "uid-3");
+    h.listMessage("A0 M3", "Cy <cy@example.org>", "Third", 400, "A", "uid-4");
+
+    h.commands.DeleteServerMessage("A0 M2");
+    QTRY_VERIFY(server.finished());
+    QCOMPARE(h.outcomes, QList<DeletionOutcome>{DeletionOutcome::Deleted});
+    QVERIFY(h.errors.isEmpty());
+    QCOMPARE(h.list.rowCount(), 1);
+    QVERIFY(h.list.find("A0 M2")); // the other item's key follows the server's numbers
+    QVERIFY(!h.cycle.Busy());
+}
+
+void TestListCommands::deletionOfAMessageNoLongerThere()
+{
+    ScriptedPop3Server server;
+    server.login({100, 250});
+    ListCommandsHarness h(20);
+    h.addAccount("A", "user", "secret", server.port());
+    h.loadConfig();
+    h.listMessage("A0 M3", "Cy <cy@example.org>", "Third", 400, "A", "uid-7");
+
+    h.commands.DeleteServerMessage("A0 M3");
+    QCOMPARE(h.outcomes, QList<DeletionOutcome>{DeletionOutcome::AlreadyGone});
+    QVERIFY(!sentDele(server));
+    QCOMPARE(h.list.rowCount(), 0);
+    QCOMPARE(h.status.panel(3), QString("Message no longer on the server"));
+    QVERIFY(h.messageBoxes().isEmpty());
 }
 
 void TestListCommands::deletionWithoutUidlLeavesAChangedMessage()
