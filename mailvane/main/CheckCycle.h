@@ -86,6 +86,13 @@ public slots:
     void NotifyNewMail();
     // The toolbar's Cancel: closes the connection, which ends the wait in progress.
     void Cancel();
+    // Another exchange on the same control (a deletion on the server) holds Busy meanwhile, so that
+    // no check starts in its middle.
+    void setBusy(bool busy) { m_busy = busy; }
+    // Points the control at account i of the settings: host, user name, password, port.
+    void applyAccount(int i);
+    // Reports an error the way an Error event of the control is reported.
+    void ReportError(const QString &text) { OnError(text); }
 
 signals:
     void messageRejected(const RejectedMessage &message);
