@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
@@ -34,6 +35,7 @@ class BasicPOP : public QObject
     Q_PROPERTY(int NumberOfMessages READ NumberOfMessages)
     Q_PROPERTY(int Status READ Status)
     Q_PROPERTY(QString StatusText READ StatusText)
+    Q_PROPERTY(bool InfoComplete READ InfoComplete)
 
 public:
     // The error texts the control reports besides the socket's own descriptions.
@@ -50,6 +52,15 @@ public:
     static inline const QString NotConnSock = QStringLiteral("Not Conn Sock");
     static inline const QString ServerTimedOut = QStringLiteral("Server Timed Out");
     static inline const QString ReplyTooLarge = QStringLiteral("Reply Too Large");
+    // Bytes came that answer no command sent: the server is out of step with the client.
+    static inline const QString ServerOutOfStep = QStringLiteral("Server Out Of Step");
+    // A positive STAT reply without a whole-number count.
+    static inline const QString InvalidMessageCount = QStringLiteral("Invalid Message Count");
+    // STAT counted messages beyond the highest number of the listing; those are not examined.
+    static inline const QString CountBeyondListing = QStringLiteral("Message Count Beyond Listing");
+    static inline const QString DeletionRefused = QStringLiteral("Server Refused Deletion");
+    // The session had deletions, and the server did not accept QUIT, which carries them out.
+    static inline const QString DeletionsNotConfirmed = QStringLiteral("Deletions Not Confirmed");
 
     explicit BasicPOP(QObject *parent = nullptr);
     ~BasicPOP() override;
@@ -78,6 +89,9 @@ public:
     int NumberOfMessages() const { return m_numberOfMessages; }
     int Status() const { return m_status; }
     QString StatusText() const { return {}; }
+    // True when the last GetMessageInfo filled the message properties from that message's own
+    // complete reply; false after a failed, refused or cancelled read.
+    bool InfoComplete() const { return m_infoComplete; }
 
     // Milliseconds per tick of the wait timer; one second unless a test shortens it.
     void setTickInterval(int ms) { m_timer.setInterval(ms); }
@@ -88,6 +102,9 @@ public slots:
     // The server's lasting identity of a message of this session (its UIDL answer), or the empty
     // text when the server gave none.
     QString UniqueID(int MessageNumber) const { return m_uniqueIds.value(MessageNumber); }
+    // True once the server has deleted the message: it accepted its DELE and then QUIT, which is
+    // when a POP3 server carries out the session's deletions. Until the next Connect.
+    bool MessageDeleted(int MessageNumber) const { return m_deletesDone.contains(MessageNumber); }
 
     void Connect();
     void KillConn();
@@ -105,15 +122,15 @@ private:
     void onSocketError(QAbstractSocket::SocketError error);
     void onSocketDisconnected();
 
-    // Sends one command line and awaits its reply of the given shape; see awaitReply.
+    // Sends one command line and awaits its reply of the given shape, which then is m_reply; see
+    // awaitReply.
     bool exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError);
-    // Pumps the event loop until the current reply is complete (true), the wait is aborted
+    // Pumps the event loop until the awaited reply is complete (true), the wait is aborted
     // (false, silently) or TimeOut seconds pass (false, after closing the connection and
-    // reporting timeoutError).
+    // reporting timeoutError unless it is empty).
     bool awaitReply(const QString &timeoutError);
     void closeSocket();
     void parseListing();
-    void parseUniqueIds();
 
     QTcpSocket m_socket;
     QTimer m_timer;
@@ -138,6 +155,11 @@ private:
     int m_elapsedSeconds = 0;
     bool m_abortFlag = false;
     bool m_localClose = false; // the connection is being closed by us: no close event
+    bool m_quitting = false;   // QUIT was sent: the server may close the connection
+    bool m_infoComplete = false;
+    Pop3ReplyReader::Reply m_reply; // the reply to the last command
+    QSet<int> m_deletesAccepted;    // DELE answered positively in this session
+    QSet<int> m_deletesDone;        // ... and QUIT too
     QHash<int, int> m_messageSizes; // MessageSizes, by message number
     QHash<int, QString> m_uniqueIds; // UIDL answers of this session, by message number
     QByteArray m_contents;          // MsgContents: the last LIST, TOP or RETR reply

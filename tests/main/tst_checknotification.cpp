@@ -77,9 +77,12 @@ void TestCheckNotification::notificationPerCheckReplacedAndClicked()
     server.login({100, 200});
     server.expect("TOP 1 1").send(top("From: =?UTF-8?Q?J=C3=B6rg?= <jorg@example.org>\r\n"
                                       "Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=\r\n"));
-    server.expect("TOP 2 1").send(top("From: Ann <ann@example.org>\r\nSubject: Lunch\r\n")).expect("QUIT ");
+    server.expect("TOP 2 1")
+        .send(top("From: Ann <ann@example.org>\r\nSubject: Lunch\r\n"))
+        .expect("QUIT")
+        .send("+OK\r\n");
     server.nextConnection().login({300}).expect("TOP 1 1").send(top("From: Bob\r\nSubject: Later\r\n"));
-    server.expect("QUIT ");
+    server.expect("QUIT").send("+OK\r\n");
     h.addAccount("only", "user", "secret", server.port());
     POPConfig &config = h.loadConfig();
     config.setPlay(0);

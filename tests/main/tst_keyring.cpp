@@ -170,7 +170,7 @@ void TestKeyring::checkLogsInWithTheKeyringPassword()
     CheckHarness h(20);
     ScriptedPop3Server server;
     server.login({10}, "user", "from-the-keyring").expect("TOP 1 1");
-    server.send("+OK\r\nFrom: a@example.org\r\nSubject: s\r\n\r\n.\r\n").expect("QUIT ");
+    server.send("+OK\r\nFrom: a@example.org\r\nSubject: s\r\n\r\n.\r\n").expect("QUIT").send("+OK\r\n");
     addAccount(h.temp, "Work", "from-the-keyring", server.port(), true);
     POPConfig config({h.temp.store(), h.temp.prompter, h.temp.autostart, &m_vault});
     QCOMPARE(accountValue(h.temp, "Work", "Password")->text(), QString());
@@ -207,7 +207,7 @@ void TestKeyring::lockedKeyringFailsTheAccountWithoutALogIn()
     CheckHarness h(20);
     ScriptedPop3Server server;
     ScriptedPop3Server second;
-    second.login({}, "user", "in-the-store").expect("QUIT ");
+    second.login({}, "user", "in-the-store").expect("QUIT").send("+OK\r\n");
     addAccount(h.temp, "Locked", "in-the-keyring", server.port(), true);
     // An account added where no keyring answered keeps its password in the store.
     POPConfig({h.temp.store(), h.temp.prompter, h.temp.autostart})
