@@ -547,3 +547,12 @@ bool frmMailvaneConfig::eventFilter(QObject *watched, QEvent *event)
     }
     return true;
 }
+
+void frmMailvaneConfig::help()
+{
+    const int tab = qBound(0, m_ui->SSTab1->currentIndex(), int(std::size(kTabAnchors)) - 1);
+    const QString page = QStringLiteral("configuration.html#") + QLatin1String(kTabAnchors[tab]);
+    if (!m_services.openHelp(page))
+        m_services.settings.prompter.message(QStringLiteral("Help"),
+                                             QStringLiteral("The manual could not be opened."));
+}
