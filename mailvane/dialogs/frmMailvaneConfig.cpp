@@ -26,9 +26,29 @@ const QString kTimeoutMessage = QStringLiteral("Timeout must be 10 - 60 seconds"
 const char *const kTabAnchors[] = {"general", "accounts",   "action",  "options",
                                    "hotkey",  "about",      "blocked", "filters"};
 
-Qt::CheckState checkState(int stored)
+// Notification settings hold a check box's state as 0 clear, 1 checked, 2 greyed.
+Qt::CheckState toCheckState(int stored)
 {
-    return Qt::CheckState(qBound(0, stored, 2));
+    switch (stored) {
+    case 1:
+        return Qt::Checked;
+    case 2:
+        return Qt::PartiallyChecked;
+    default:
+        return Qt::Unchecked;
+    }
+}
+
+int storedState(const QCheckBox *box)
+{
+    switch (box->checkState()) {
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 0;
+    }
 }
 
 template <typename... Buttons> QButtonGroup *makeGroup(QObject *parent, Buttons *...buttons)
@@ -190,10 +210,10 @@ void frmMailvaneConfig::GetConf()
     checkById(m_conn, c.Connect() ? 1 : 0);
     ui.chkHangUp->setEnabled(c.Connect());
     ui.chkHangUp->setChecked(c.HangUpWhenDone);
-    ui.chkNotBeep->setCheckState(checkState(c.Beep()));
-    ui.chkNotPlay->setCheckState(checkState(c.Play()));
-    ui.chkNotShow->setCheckState(checkState(c.ShowList()));
-    ui.chkNotNone->setCheckState(checkState(c.NoNotify()));
+    ui.chkNotBeep->setCheckState(toCheckState(c.Beep()));
+    ui.chkNotPlay->setCheckState(toCheckState(c.Play()));
+    ui.chkNotShow->setCheckState(toCheckState(c.ShowList()));
+    ui.chkNotNone->setCheckState(toCheckState(c.NoNotify()));
     ui.txtTimeout->setValue(c.Timeout());
     checkById(m_hotKey, qBound(112, int(c.HotKey()), 123) - 112);
     const int modifier = c.Modifier();
@@ -309,18 +329,18 @@ void frmMailvaneConfig::intervalChanged()
 
 void frmMailvaneConfig::beepChanged()
 {
-    m_config->setBeep(m_ui->chkNotBeep->checkState());
+    m_config->setBeep(storedState(m_ui->chkNotBeep));
 }
 
 void frmMailvaneConfig::playChanged()
 {
     UpdateSoundFileBox();
-    m_config->setPlay(m_ui->chkNotPlay->checkState());
+    m_config->setPlay(storedState(m_ui->chkNotPlay));
 }
 
 void frmMailvaneConfig::showChanged()
 {
-    m_config->setShowList(m_ui->chkNotShow->checkState());
+    m_config->setShowList(storedState(m_ui->chkNotShow));
 }
 
 void frmMailvaneConfig::noNotificationChanged()
@@ -332,10 +352,10 @@ void frmMailvaneConfig::noNotificationChanged()
     ui.chkNotPlay->setEnabled(!none);
     UpdateSoundFileBox();
     ui.chkNotShow->setEnabled(!none);
-    m_config->setNoNotify(ui.chkNotNone->checkState());
-    m_config->setBeep(ui.chkNotBeep->checkState());
-    m_config->setPlay(ui.chkNotPlay->checkState());
-    m_config->setShowList(ui.chkNotShow->checkState());
+    m_config->setNoNotify(storedState(ui.chkNotNone));
+    m_config->setBeep(storedState(ui.chkNotBeep));
+    m_config->setPlay(storedState(ui.chkNotPlay));
+    m_config->setShowList(storedState(ui.chkNotShow));
 }
 
 void frmMailvaneConfig::soundFileChanged()
@@ -532,19 +552,21 @@ bool frmMailvaneConfig::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
-    // Moving to another control of the dialog: Done and Cancel see to it themselves; anywhere else the
-    // user is told and the focus comes back, with the text as typed.
+    // Moving to another control of the dialog. A click on Done or Cancel sees to it itself; anywhere
+    // else the user is told and the focus comes back, with the text as typed.
     const QWidget *next = QApplication::focusWidget();
-    if (next == m_ui->cmdCancel)
-        return false;
-    if (next != m_ui->cmdDone) {
-        QTimer::singleShot(0, this, [this] {
-            if (timeoutTextValid())
-                return;
-            warnTimeout();
-            returnToTimeout();
-        });
+    if (static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason) {
+        if (next == m_ui->cmdCancel)
+            return false;
+        if (next == m_ui->cmdDone)
+            return true;
     }
+    QTimer::singleShot(0, this, [this] {
+        if (timeoutTextValid())
+            return;
+        warnTimeout();
+        returnToTimeout();
+    });
     return true;
 }
 
