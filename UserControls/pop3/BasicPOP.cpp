@@ -3,6 +3,7 @@
 #include "HeaderValue.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <limits>
 
 namespace wrenkit {
@@ -73,6 +74,7 @@ void BasicPOP::Connect()
         return;
     }
     m_status = 0;
+    m_uniqueIds.clear();
     m_reader.clearReplyMark();
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         closeSocket();
@@ -115,9 +117,42 @@ void BasicPOP::Connect()
     m_reader.clearBuffer();
     if (!exchange("LIST", Shape::MultiLine, ConnectionTimedOut))
         return;
+    m_contents = m_reader.buffer();
     if (m_numberOfMessages <= 0)
         return;
     parseListing();
+    if (m_status != 1)
+        return;
+
+    // UIDL is optional in POP3: a refusal leaves every message without a unique id.
+    m_reader.clearBuffer();
+    if (!exchange("UIDL", Shape::MultiLine, ConnectionTimedOut))
+        return;
+    parseUniqueIds();
+}
+
+void BasicPOP::parseUniqueIds()
+{
+    // "+OK" then one line per message: its number, a space, its id (printable ASCII).
+    const QByteArrayView reply(m_reader.buffer());
+    qsizetype from = reply.indexOf("\r\n");
+    if (from < 0 || m_reader.replyMark() != '+')
+        return;
+    from += 2;
+    while (from < reply.size()) {
+        qsizetype end = reply.indexOf("\r\n", from);
+        if (end < 0)
+            end = reply.size();
+        const QByteArrayView line = reply.sliced(from, end - from);
+        if (line == ".")
+            break;
+        const int number = parseCount(piece(line, 0));
+        const QByteArrayView id = piece(line, 1);
+        const bool printable = std::all_of(id.begin(), id.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+        if (number > 0 && !id.isEmpty() && printable)
+            m_uniqueIds.insert(number, QString::fromLatin1(id));
+        from = end + 2;
+    }
 }
 
 void BasicPOP::parseListing()
@@ -179,6 +214,7 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         return;
     }
     const QByteArray number = QByteArray::number(MessageNumber);
+    m_contents.clear();
     m_reader.clearBuffer();
     if (!exchange("TOP " + number + " 1", Shape::MultiLine, NoMessageReply))
         return;
@@ -188,6 +224,7 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         if (!exchange("RETR " + number, Shape::MultiLine, NoMessageReply))
             return;
     }
+    m_contents = m_reader.buffer();
     // An error reply holds no headers; reading it would make up a message without From or
     // Subject, and filters would delete the real one on its strength.
     if (m_reader.replyMark() != '+') {
@@ -219,6 +256,7 @@ void BasicPOP::DeleteMessage(int MessageNumber)
     }
     // The reply is appended to what the buffer holds; a refusal is not reported.
     exchange("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine, ServerTimedOut);
+    m_contents = m_reader.buffer();
 }
 
 void BasicPOP::onReadyRead()

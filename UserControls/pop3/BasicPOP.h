@@ -72,7 +72,7 @@ public:
     QString MsgContentType() const { return m_msgContentType; }
     QString MsgContentTranferEncoding() const { return m_msgContentTransferEncoding; }
     int MsgPriority() const { return m_msgPriority; }
-    QString MsgContents() const { return QString::fromLatin1(m_reader.buffer()); }
+    QString MsgContents() const { return QString::fromLatin1(m_contents); }
     // Size in bytes from the LIST reply of the last message examined; -1 when the listing gave none.
     int MsgSize() const { return m_messageSizes.value(m_currentMessage, -1); }
     int NumberOfMessages() const { return m_numberOfMessages; }
@@ -85,6 +85,10 @@ public:
     void setMaxReplyBytes(qsizetype bytes) { m_reader.setMaxBufferBytes(bytes); }
 
 public slots:
+    // The server's lasting identity of a message of this session (its UIDL answer), or the empty
+    // text when the server gave none.
+    QString UniqueID(int MessageNumber) const { return m_uniqueIds.value(MessageNumber); }
+
     void Connect();
     void KillConn();
     void Disconnect();
@@ -109,6 +113,7 @@ private:
     bool awaitReply(const QString &timeoutError);
     void closeSocket();
     void parseListing();
+    void parseUniqueIds();
 
     QTcpSocket m_socket;
     QTimer m_timer;
@@ -134,6 +139,8 @@ private:
     bool m_abortFlag = false;
     bool m_localClose = false; // the connection is being closed by us: no close event
     QHash<int, int> m_messageSizes; // MessageSizes, by message number
+    QHash<int, QString> m_uniqueIds; // UIDL answers of this session, by message number
+    QByteArray m_contents;          // MsgContents: the last LIST, TOP or RETR reply
     int m_currentMessage = 0;
 };
 

@@ -169,7 +169,7 @@ void CheckCycle::checkMessage(int i, const QString &accountName, int j)
 
     const int size = m_bp1.MsgSize();
     m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(), MessageListModel::sizeText(size),
-                accountName, size});
+                accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(), m_bp1.MsgDate()});
     ++m_newMessageCount;
 }
 

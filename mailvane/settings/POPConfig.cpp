@@ -5,6 +5,8 @@
 #include "platform/AutostartEntry.h"
 #include "platform/Prompter.h"
 
+#include "CertificateFingerprint.h"
+
 #include <algorithm>
 
 namespace
@@ -132,6 +134,13 @@ void POPConfig::LoadSettings()
         read(key, QStringLiteral("Selected"), a.Selected);
         if (const auto port = key.value(QStringLiteral("Port")))
             a.Port = toNumber(*port).value_or(0);
+        if (const auto security = key.value(QStringLiteral("Security")); security) {
+            // An unknown mode must not fall back to plain text, which would send the password in clear.
+            const qint64 mode = toNumber(*security).value_or(2);
+            a.Security = mode >= 0 && mode <= 2 ? qint16(mode) : qint16(2);
+        }
+        read(key, QStringLiteral("TrustedCertificate"), a.TrustedCertificate);
+        a.TrustedCertificate = wrenkit::normalizedFingerprint(a.TrustedCertificate);
         m_accounts.append(a);
     }
 
@@ -363,7 +372,44 @@ bool POPConfig::AcctSel(int i) const
 int POPConfig::Port(int i) const
 {
     const qint64 port = account(i) ? account(i)->Port : 0;
-    return port >= 1 && port <= 65535 ? int(port) : 110;
+    if (port >= 1 && port <= 65535)
+        return int(port);
+    return Security(i) == 2 ? 995 : 110;
+}
+
+qint16 POPConfig::Security(int i) const
+{
+    return account(i) ? account(i)->Security : qint16(0);
+}
+
+void POPConfig::setSecurity(int i, int mode)
+{
+    if (!account(i) || mode < 0 || mode > 2)
+        return;
+    m_accounts[i].Security = qint16(mode);
+    // Only into an account that is still stored: a key holding nothing but the mode is no account.
+    settingsKey()
+        .subKey(kAccounts)
+        .subKey(AccountName(i))
+        .setValue({QStringLiteral("Security"), RegType::DWord, QVariant::fromValue(quint32(mode))});
+}
+
+QString POPConfig::TrustedCertificate(int i) const
+{
+    return account(i) ? account(i)->TrustedCertificate : QString();
+}
+
+void POPConfig::setTrustedCertificate(int i, const QString &fingerprint)
+{
+    const QString kept = wrenkit::normalizedFingerprint(fingerprint);
+    if (!account(i) || (kept.isEmpty() && !fingerprint.trimmed().isEmpty()))
+        return;
+    m_accounts[i].TrustedCertificate = kept;
+    const RegistryKey key = settingsKey().subKey(kAccounts).subKey(AccountName(i));
+    if (kept.isEmpty())
+        key.removeValue(QStringLiteral("TrustedCertificate"));
+    else
+        key.setValue({QStringLiteral("TrustedCertificate"), RegType::String, kept});
 }
 
 int POPConfig::StoredPort(int i) const

@@ -136,10 +136,23 @@ public:
     QString Host(int i) const;
     QString UserName(int i) const;
     QString Password(int i) const;
-    // The account's POP3 port: its stored "Port" when that lies in 1..65535, else 110.
+    // The account's POP3 port: its stored "Port" when that lies in 1..65535, else the usual port of its
+    // security mode (995 for TLS, 110 otherwise).
     int Port(int i) const;
     // The stored "Port" when it lies in 1..65535, else 0 (the account uses its default port).
     int StoredPort(int i) const;
+    // How the account connects: 0 plain POP3 (also when nothing is stored), 1 plain upgraded with
+    // STLS, 2 TLS from the first byte. A stored number outside 0..2 reads as 2, the strictest.
+    qint16 Security(int i) const;
+    // Stores the mode at once; a mode outside 0..2 or an index out of range changes nothing.
+    void setSecurity(int i, int mode);
+    // The one certificate trusted for the account although it fails verification: its SHA-256
+    // fingerprint as 64 lowercase hex digits, or empty text. The stored text may hold colons, blanks
+    // and capitals; text that is no SHA-256 fingerprint reads as empty.
+    QString TrustedCertificate(int i) const;
+    // Stores the fingerprint at once in the kept form; empty text removes it. Text that is not a
+    // SHA-256 fingerprint changes nothing.
+    void setTrustedCertificate(int i, const QString &fingerprint);
     bool AcctSel(int i) const;
     void setAcctSel(int i, bool yn);
 

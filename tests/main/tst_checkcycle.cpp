@@ -23,6 +23,8 @@ private slots:
     void dialFailureEndsTheCheck();
     void settingsReplacedDuringTheCheck();
     void unknownSizeAndEmptyFrom();
+    void listedMessagesKeepWhatIdentifiesThem_data();
+    void listedMessagesKeepWhatIdentifiesThem();
     void manualRequest_data();
     void manualRequest();
     void notification_data();
@@ -153,6 +155,7 @@ void TestCheckCycle::unknownSizeAndEmptyFrom()
     ScriptedPop3Server server;
     server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
     server.expect("STAT").send("+OK 2 99999\r\n").expect("LIST").send("+OK\r\n1 500\r\n.\r\n");
+    server.expect("UIDL").send("-ERR\r\n");
     server.expect("TOP 1 1").send(top("From: \r\nSubject: empty from\r\n"));
     server.expect("TOP 2 1").send(top("From: x@example.org\r\nSubject: no size\r\n")).expect("QUIT ");
     {
@@ -175,6 +178,42 @@ void TestCheckCycle::unknownSizeAndEmptyFrom()
     QCOMPARE(h.list.messages()[1].size, QString(" ?  k"));
     QCOMPARE(h.errors, QStringList());
     QTRY_VERIFY(server.finished());
+}
+
+void TestCheckCycle::listedMessagesKeepWhatIdentifiesThem_data()
+{
+    QTest::addColumn<bool>("withUidl");
+    QTest::newRow("server with UIDL") << true;
+    QTest::newRow("server without UIDL") << false;
+}
+
+void TestCheckCycle::listedMessagesKeepWhatIdentifiesThem()
+{
+    QFETCH(bool, withUidl);
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100, 2000}, "user", "secret", withUidl);
+    server.expect("TOP 1 1").send(top("From: a@example.org\r\nTo: me@example.org\r\nSubject: one\r\n"
+                                      "Date: Mon, 1 Jan 2024 10:00:00 +0000\r\n"));
+    server.expect("TOP 2 1").send(top("From: b@example.org\r\nSubject: two\r\n"));
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M2"}));
+    const ListedMessage &first = h.list.messages()[0];
+    const ListedMessage &second = h.list.messages()[1];
+    QCOMPARE(first.uniqueId, withUidl ? QString("uid-1") : QString());
+    QCOMPARE(second.uniqueId, withUidl ? QString("uid-2") : QString());
+    QCOMPARE(first.from, QString("a@example.org"));
+    QCOMPARE(first.subject, QString("one"));
+    QCOMPARE(first.to, QString("me@example.org"));
+    QCOMPARE(first.date, QString("Mon, 1 Jan 2024 10:00:00 +0000"));
+    QCOMPARE(first.sizeBytes, 100);
+    QCOMPARE(second.to, QString("<NotFound>"));
+    QCOMPARE(second.date, QString("<NotFound>"));
+    QCOMPARE(second.sizeBytes, 2000);
+    QCOMPARE(h.errors, QStringList());
 }
 
 void TestCheckCycle::manualRequest_data()

@@ -67,6 +67,8 @@ class TestBasicPOP : public QObject
 private slots:
     void init();
     void loginAndListing();
+    void uniqueIds_data();
+    void uniqueIds();
     void connectOutcomes_data();
     void connectOutcomes();
     void killConnDuringWait_data();
@@ -123,8 +125,43 @@ void TestBasicPOP::loginAndListing()
     QCOMPARE(log->statusInConnected, 0);
     QCOMPARE(pop->property("Status").toInt(), 1);
     QCOMPARE(pop->property("NumberOfMessages").toInt(), 2);
-    QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST"}));
+    QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST", "UIDL"}));
     QCOMPARE(pop->MsgContents(), QString("+OK scan listing follows\r\n1 120\r\n2 200\r\n.\r\n"));
+    QString id;
+    QVERIFY(QMetaObject::invokeMethod(pop.get(), "UniqueID", Q_RETURN_ARG(QString, id), Q_ARG(int, 2)));
+    QCOMPARE(id, QString("uid-2"));
+}
+
+void TestBasicPOP::uniqueIds_data()
+{
+    QTest::addColumn<QByteArray>("uidl");
+    QTest::addColumn<QStringList>("ids"); // UniqueID of messages 1..3
+
+    QTest::newRow("answered") << QByteArray("+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 b\r\n3 c\r\n.\r\n")
+                              << QStringList{"whqtswO00WBw418f9t5JxYwZ", "b", "c"};
+    QTest::newRow("refused") << QByteArray("-ERR unknown command\r\n") << QStringList{"", "", ""};
+    QTest::newRow("by number, unreadable lines skipped")
+        << QByteArray("+OK\r\n3 c\r\nx y\r\n1\r\n2 \x01bad\r\n.\r\n") << QStringList{"", "", "c"};
+}
+
+void TestBasicPOP::uniqueIds()
+{
+    QFETCH(QByteArray, uidl);
+    play(*server, loggedIn + QStringList{"C:STAT", "S:+OK 3 30\r\n", "C:LIST", "S:+OK\r\n1 10\r\n2 10\r\n3 10\r\n.\r\n",
+                                         "C:UIDL", "S:" + QString::fromLatin1(uidl), "C:TOP 1 1",
+                                         "S:+OK\r\nFrom: a\r\n\r\n.\r\n"});
+    setUp();
+    pop->Connect();
+    pop->GetMessageInfo(1); // nothing else changes: the session goes on
+    QCOMPARE(log->events, QStringList{"Connected"});
+    QCOMPARE(pop->Status(), 1);
+    QCOMPARE(pop->MsgFrom(), QString("a"));
+    QCOMPARE(pop->MsgSize(), 10);
+    QFETCH(QStringList, ids);
+    for (int n = 1; n <= 3; ++n)
+        QCOMPARE(pop->UniqueID(n), ids[n - 1]);
+    QCOMPARE(pop->UniqueID(4), QString());
+    QVERIFY(server->finished());
 }
 
 void TestBasicPOP::connectOutcomes_data()
@@ -166,8 +203,9 @@ void TestBasicPOP::connectOutcomes_data()
     QTest::newRow("replies split at every byte boundary we could pick")
         << greeting + QStringList{"C:USER user", "S:+", "D:20", "S:OK\r", "D:20", "S:\n", "C:PASS secret",
                                   "S:+OK\r\n", "C:STAT", "S:+OK 1", "D:20", "S: 5\r\n", "C:LIST", "S:+OK\r\n1 5\r",
-                                  "D:20", "S:\n.", "D:20", "S:\r\n"}
-        << -1 << 2 << QStringList{"Connected"} << QByteArrayList{"USER user", "PASS secret", "STAT", "LIST"} << 1;
+                                  "D:20", "S:\n.", "D:20", "S:\r\n", "C:UIDL", "S:+OK\r\n1 a\r", "D:20", "S:\n.\r\n"}
+        << -1 << 2 << QStringList{"Connected"} << QByteArrayList{"USER user", "PASS secret", "STAT", "LIST", "UIDL"}
+        << 1;
 }
 
 void TestBasicPOP::connectOutcomes()
@@ -231,7 +269,7 @@ void TestBasicPOP::commandLinesCannotBeInjected()
     setUp();
     pop->setPassword("secret\r\nDELE 1");
     pop->Connect();
-    QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST"}));
+    QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST", "UIDL"}));
 }
 
 void TestBasicPOP::serverCloseDuringWait()
@@ -263,7 +301,8 @@ void TestBasicPOP::listingSizes()
 {
     QFETCH(QByteArray, listing);
     QFETCH(QList<int>, sizes);
-    play(*server, loggedIn + QStringList{"C:STAT", "S:+OK 3 300\r\n", "C:LIST", "S:" + QString::fromLatin1(listing)});
+    play(*server, loggedIn + QStringList{"C:STAT", "S:+OK 3 300\r\n", "C:LIST", "S:" + QString::fromLatin1(listing),
+                                         "C:UIDL", "S:-ERR\r\n"});
     setUp();
     pop->Connect();
     QCOMPARE(pop->Status(), 1);
@@ -292,7 +331,8 @@ void TestBasicPOP::statCount()
     // A first session leaves a count of 7.
     server->login({1, 1, 1, 1, 1, 1, 1});
     play(*server, QStringList{"A"} + loggedIn +
-                      QStringList{"C:STAT", "S:" + QString::fromLatin1(stat) + "\r\n", "C:LIST", "S:+OK\r\n.\r\n"});
+                      QStringList{"C:STAT", "S:" + QString::fromLatin1(stat) + "\r\n", "C:LIST", "S:+OK\r\n.\r\n",
+                                  "C:UIDL", "S:+OK\r\n.\r\n"});
     setUp();
     pop->Connect();
     QCOMPARE(pop->NumberOfMessages(), 7);

@@ -49,6 +49,12 @@ private slots:
     void addAccountWithPort();
     void editAccount_data();
     void editAccount();
+    void security_data();
+    void security();
+    void setSecurityWritesAtOnce();
+    void trustedCertificate_data();
+    void trustedCertificate();
+    void setTrustedCertificateKeepsOneForm();
     void acctSelWritesEvenWhenStoreLostTheValue();
     void senderIsBlocked_data();
     void senderIsBlocked();
@@ -428,6 +434,125 @@ void TestPOPConfig::editAccount()
     }
     QVERIFY(!fresh.EditAccount(5, AccountFields{"x", "h", "u", "p", 0}));
     QCOMPARE(POPConfig(temp.services()).NumberOfAccounts(), 2);
+}
+
+void TestPOPConfig::security_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("port");
+    QTest::addColumn<int>("security");
+    QTest::addColumn<int>("expectedPort");
+    QTest::newRow("none") << QVariant() << QVariant() << 0 << 110;
+    QTest::newRow("plain") << QVariant(0) << QVariant() << 0 << 110;
+    QTest::newRow("STLS") << QVariant(1) << QVariant() << 1 << 110;
+    QTest::newRow("TLS") << QVariant(2) << QVariant() << 2 << 995;
+    QTest::newRow("TLS as text") << QVariant(QStringLiteral("2")) << QVariant() << 2 << 995;
+    QTest::newRow("TLS on a port of its own") << QVariant(2) << QVariant(1995) << 2 << 1995;
+    QTest::newRow("STLS on a port of its own") << QVariant(1) << QVariant(2110) << 1 << 2110;
+    QTest::newRow("unknown mode") << QVariant(7) << QVariant() << 2 << 995;
+    QTest::newRow("negative mode") << QVariant(-1) << QVariant() << 2 << 995;
+    QTest::newRow("not a number") << QVariant(QStringLiteral("tls")) << QVariant() << 2 << 995;
+}
+
+void TestPOPConfig::security()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, port);
+    QFETCH(int, security);
+    QFETCH(int, expectedPort);
+    TempStore temp;
+    POPConfig(temp.services())
+        .AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    const RegistryKey key = account(temp, QStringLiteral("acc"));
+    if (stored.isValid())
+        key.addValue(QStringLiteral("Security"), stored,
+                     stored.typeId() == QMetaType::QString ? RegType::String : RegType::DWord);
+    if (port.isValid())
+        key.addValue(QStringLiteral("Port"), port, RegType::DWord);
+    POPConfig config(temp.services());
+    QCOMPARE(config.Security(0), security);
+    QCOMPARE(config.Port(0), expectedPort);
+    QCOMPARE(config.Security(1), 0);
+}
+
+void TestPOPConfig::setSecurityWritesAtOnce()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    config.setSecurity(0, 2);
+    QCOMPARE(config.Security(0), 2);
+    QCOMPARE(config.Port(0), 995);
+    const RegistryKey key = account(temp, QStringLiteral("acc"));
+    QCOMPARE(key.value(QStringLiteral("Security"))->type, RegType::DWord);
+    QCOMPARE(key.value(QStringLiteral("Security"))->data, QVariant::fromValue(2u));
+    for (int refused : {-1, 3})
+        config.setSecurity(0, refused);
+    config.setSecurity(1, 1);
+    config.setSecurity(-1, 1);
+    QCOMPARE(POPConfig(temp.services()).Security(0), 2);
+    config.setSecurity(0, 1);
+    QCOMPARE(POPConfig(temp.services()).Security(0), 1);
+
+    // An account deleted behind the object's back is not brought back holding only the mode.
+    settings(temp).subKey(QStringLiteral("Accounts")).removeSubKey(QStringLiteral("acc"));
+    config.setSecurity(0, 2);
+    QVERIFY(!account(temp, QStringLiteral("acc")).isValid());
+}
+
+void TestPOPConfig::trustedCertificate_data()
+{
+    const QString hex = QStringLiteral("0123456789abcdef").repeated(4);
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("read");
+    QTest::newRow("kept form") << hex << hex;
+    QTest::newRow("capitals with colons") << QStringLiteral("01:23:45:67:89:AB:CD:EF:").repeated(4) << hex;
+    QTest::newRow("blanks and tabs") << QStringLiteral(" 0123 4567\t89AB cdef").repeated(4) << hex;
+    QTest::newRow("too short") << hex.chopped(2) << QString();
+    QTest::newRow("SHA-1 length") << hex.left(40) << QString();
+    QTest::newRow("not hex") << hex.chopped(1) + QLatin1Char('g') << QString();
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestPOPConfig::trustedCertificate()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, read);
+    TempStore temp;
+    POPConfig(temp.services())
+        .AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    account(temp, QStringLiteral("acc"))
+        .addValue(QStringLiteral("TrustedCertificate"), stored, RegType::String);
+    POPConfig config(temp.services());
+    QCOMPARE(config.TrustedCertificate(0), read);
+    QCOMPARE(config.TrustedCertificate(1), QString());
+}
+
+void TestPOPConfig::setTrustedCertificateKeepsOneForm()
+{
+    const QString hex = QStringLiteral("00112233445566778899aabbccddeeff").repeated(2);
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    const auto stored = [&] {
+        const auto value = account(temp, QStringLiteral("acc")).value(QStringLiteral("TrustedCertificate"));
+        return value ? value->text() : QString();
+    };
+
+    config.setTrustedCertificate(
+        0, QStringLiteral("00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF").repeated(2));
+    QCOMPARE(config.TrustedCertificate(0), hex);
+    QCOMPARE(stored(), hex);
+    QCOMPARE(POPConfig(temp.services()).TrustedCertificate(0), hex);
+
+    config.setTrustedCertificate(0, QStringLiteral("not a fingerprint"));
+    config.setTrustedCertificate(1, hex);
+    QCOMPARE(config.TrustedCertificate(0), hex);
+    QCOMPARE(stored(), hex);
+
+    config.setTrustedCertificate(0, QString());
+    QCOMPARE(config.TrustedCertificate(0), QString());
+    QVERIFY(!account(temp, QStringLiteral("acc")).value(QStringLiteral("TrustedCertificate")));
 }
 
 void TestPOPConfig::acctSelWritesEvenWhenStoreLostTheValue()
