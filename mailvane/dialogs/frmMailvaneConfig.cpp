@@ -183,6 +183,7 @@ void frmMailvaneConfig::setUpAboutTab()
     ui.lblWeb->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(homepage.toHtmlEscaped()));
     ui.lblOrVisit->setVisible(!homepage.isEmpty());
     ui.lblWeb->setVisible(!homepage.isEmpty());
+    ui.lblInclude->setVisible(!homepage.isEmpty());
     connect(ui.lblWeb, &QLabel::linkActivated, this, [this](const QString &link) {
         m_services.openUrl(QUrl(link));
     });
