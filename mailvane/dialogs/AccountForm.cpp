@@ -55,9 +55,9 @@ bool AccountBoxes::acceptable(const POPConfig &config, int except, Prompter &pro
                          QStringLiteral("An account name cannot contain a backslash (\\)."));
         break;
     case AccountNameProblem::Taken:
-        prompter.message(QStringLiteral("Error"),
-                         QStringLiteral("An account named \"%1\" already exists.\nChoose another name.")
-                             .arg(accountName));
+        prompter.message(
+            QStringLiteral("Error"),
+            QStringLiteral("An account named \"%1\" already exists.\nChoose another name.").arg(accountName));
         break;
     }
     name->setFocus();

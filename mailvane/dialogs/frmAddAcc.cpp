@@ -37,7 +37,8 @@ void frmAddAcc::addAccount()
                              m_ui->txtPort};
     Prompter &prompter = m_services.settings.prompter;
     if (!boxes.allFilled()) {
-        prompter.message(QStringLiteral("Error"), QStringLiteral("All fields must be filled in\nto add the account."));
+        prompter.message(QStringLiteral("Error"),
+                         QStringLiteral("All fields must be filled in\nto add the account."));
         return;
     }
     if (!boxes.acceptable(*m_config, -1, prompter))

@@ -23,8 +23,8 @@ const QString kNoSoundFile = QStringLiteral("<None Selected>");
 const QString kTimeoutMessage = QStringLiteral("Timeout must be 10 - 60 seconds");
 
 // The manual's section for each tab, in tab order.
-const char *const kTabAnchors[] = {"general", "accounts",   "action",  "options",
-                                   "hotkey",  "about",      "blocked", "filters"};
+const char *const kTabAnchors[] = {"general", "accounts", "action",  "options",
+                                   "hotkey",  "about",    "blocked", "filters"};
 
 // Notification settings hold a check box's state as 0 clear, 1 checked, 2 greyed.
 Qt::CheckState toCheckState(int stored)
@@ -184,9 +184,8 @@ void frmMailvaneConfig::setUpAboutTab()
     ui.lblOrVisit->setVisible(!homepage.isEmpty());
     ui.lblWeb->setVisible(!homepage.isEmpty());
     ui.lblInclude->setVisible(!homepage.isEmpty());
-    connect(ui.lblWeb, &QLabel::linkActivated, this, [this](const QString &link) {
-        m_services.openUrl(QUrl(link));
-    });
+    connect(ui.lblWeb, &QLabel::linkActivated, this,
+            [this](const QString &link) { m_services.openUrl(QUrl(link)); });
 }
 
 void frmMailvaneConfig::GetConf()
@@ -195,14 +194,17 @@ void frmMailvaneConfig::GetConf()
     POPConfig &c = *m_config;
     // Filled without signals; writeControls then runs the handlers once, in this same order.
     std::vector<QSignalBlocker> quiet;
-    for (QObject *o : std::initializer_list<QObject *>{
-             m_conn, m_check, m_min, m_hotKey, m_modifier, ui.cmbConn, ui.chkHangUp, ui.txtInterval,
-             ui.chkNotBeep, ui.chkNotPlay, ui.chkNotShow, ui.chkNotNone, ui.txtTimeout, ui.chkHKEnabled,
-             ui.txtSoundFile, ui.lstAccounts, ui.chkStartup, ui.cmbClient, ui.lstBlocked, ui.chkBlankFrom,
-             ui.chkBlankSubject, ui.chkZeroLength, ui.chkOverSize, ui.txtMaxSize})
+    for (QObject *o : std::initializer_list<QObject *>{m_conn,           m_check,         m_min,
+                                                       m_hotKey,         m_modifier,      ui.cmbConn,
+                                                       ui.chkHangUp,     ui.txtInterval,  ui.chkNotBeep,
+                                                       ui.chkNotPlay,    ui.chkNotShow,   ui.chkNotNone,
+                                                       ui.txtTimeout,    ui.chkHKEnabled, ui.txtSoundFile,
+                                                       ui.lstAccounts,   ui.chkStartup,   ui.cmbClient,
+                                                       ui.lstBlocked,    ui.chkBlankFrom, ui.chkBlankSubject,
+                                                       ui.chkZeroLength, ui.chkOverSize,  ui.txtMaxSize})
         quiet.emplace_back(o);
-    for (QAbstractButton *b : m_conn->buttons() + m_check->buttons() + m_min->buttons() + m_hotKey->buttons() +
-                                  m_modifier->buttons())
+    for (QAbstractButton *b : m_conn->buttons() + m_check->buttons() + m_min->buttons() +
+                                  m_hotKey->buttons() + m_modifier->buttons())
         quiet.emplace_back(b);
 
     // Stored values outside a control's range are shown at the nearest end of it.
@@ -424,7 +426,8 @@ void frmMailvaneConfig::browseSoundFile()
     if (file.isEmpty())
         return;
     if (!file.endsWith(QLatin1String(".wav"), Qt::CaseSensitive)) {
-        m_services.settings.prompter.message(QStringLiteral("Invalid File"), QStringLiteral("Must be a .wav file!"));
+        m_services.settings.prompter.message(QStringLiteral("Invalid File"),
+                                             QStringLiteral("Must be a .wav file!"));
         return;
     }
     m_ui->txtSoundFile->setText(file);

@@ -35,7 +35,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    frmMailvaneConfig(std::unique_ptr<DesktopSettings> desktop, const DialogServices *services, QWidget *parent);
+    frmMailvaneConfig(std::unique_ptr<DesktopSettings> desktop, const DialogServices *services,
+                      QWidget *parent);
 
     void connectHandlers();
     void setUpAboutTab();

@@ -463,8 +463,8 @@ bool writeAccountFields(const RegistryKey &key, const AccountFields &fields, con
     const auto text = [&](const char *name, const QString &data) {
         return key.setValue(RegValue{QLatin1String(name), RegType::String, data});
     };
-    bool ok = text("Host", fields.host) && text("UserName", fields.userName) &&
-              text("Password", scrambled) && text("Selected", QStringLiteral("True"));
+    bool ok = text("Host", fields.host) && text("UserName", fields.userName) && text("Password", scrambled) &&
+              text("Selected", QStringLiteral("True"));
     if (validPort(fields.port))
         ok = ok && key.setValue(RegValue{QStringLiteral("Port"), RegType::DWord, quint32(fields.port)});
     else if (key.value(QStringLiteral("Port")))
@@ -504,7 +504,8 @@ bool POPConfig::EditAccount(int i, const AccountFields &fields)
         const RegistryKey accounts = settingsKey().subKey(kAccounts);
         const bool renamed = fields.name != oldName;
         // Another account of that name may have been stored since this object loaded.
-        if (registryNameKey(fields.name) != registryNameKey(oldName) && accounts.subKey(fields.name).isValid())
+        if (registryNameKey(fields.name) != registryNameKey(oldName) &&
+            accounts.subKey(fields.name).isValid())
             return false;
         const RegistryKey old = accounts.subKey(oldName);
         if (!renamed && old.isValid())

@@ -67,9 +67,11 @@ public:
         return texts;
     }
 
-    void addAccount(const QString &name, const QString &host = QStringLiteral("pop.example.com"), int port = 0)
+    void addAccount(const QString &name, const QString &host = QStringLiteral("pop.example.com"),
+                    int port = 0)
     {
-        stored()->AddAccount(AccountFields{name, host, QStringLiteral("user"), QStringLiteral("secret"), port});
+        stored()->AddAccount(
+            AccountFields{name, host, QStringLiteral("user"), QStringLiteral("secret"), port});
     }
 };
 

@@ -85,8 +85,9 @@ void TestAccountDialogs::addRefuses_data()
     QTest::newRow("no name") << QStringList{"", "h", "u", "p", ""} << empty;
     QTest::newRow("no host") << QStringList{"New", "", "u", "p", ""} << empty;
     QTest::newRow("no user name") << QStringList{"New", "h", "", "p", ""} << empty;
-    QTest::newRow("name of an account") << QStringList{"work", "h", "u", "p", ""}
-                                        << "Error: An account named \"work\" already exists.\nChoose another name.";
+    QTest::newRow("name of an account")
+        << QStringList{"work", "h", "u", "p", ""}
+        << "Error: An account named \"work\" already exists.\nChoose another name.";
     QTest::newRow("same name in other case")
         << QStringList{"WORK", "h", "u", "p", ""}
         << "Error: An account named \"WORK\" already exists.\nChoose another name.";

@@ -35,10 +35,8 @@ void storeNumber(DialogHarness &h, const QString &name, qint32 value)
 
 void addClients(DialogHarness &h, const QStringList &names)
 {
-    const RegistryKey mail = h.temp.store()
-                                 .open("HKEY_LOCAL_MACHINE\\Software")
-                                 .addSubKey("Clients")
-                                 .addSubKey("Mail");
+    const RegistryKey mail =
+        h.temp.store().open("HKEY_LOCAL_MACHINE\\Software").addSubKey("Clients").addSubKey("Mail");
     for (const QString &name : names)
         mail.addSubKey(name);
 }
@@ -137,7 +135,8 @@ void TestConfigDialog::formHasItsControls()
                  QStringLiteral("F%1").arg(k + 1));
     QCOMPARE(child<QCheckBox>(dialog, "chkBlankFrom")->text(),
              QStringLiteral("Block Messages With Blank \"From\" Line"));
-    QCOMPARE(child<QSpinBox>(dialog, "txtTimeout")->accessibleName(), QStringLiteral("POP Timeout (seconds)"));
+    QCOMPARE(child<QSpinBox>(dialog, "txtTimeout")->accessibleName(),
+             QStringLiteral("POP Timeout (seconds)"));
     QCOMPARE(child<QLabel>(dialog, "lblProduct")->text(), QStringLiteral("Mailvane 1.0"));
 }
 
@@ -451,7 +450,8 @@ void TestConfigDialog::timeoutRefused_data()
         QTest::addRow("5, %s", leave) << "5" << leave;
         QTest::addRow("empty, %s", leave) << "" << leave;
     }
-    QTest::newRow("abc, Done clicked") << "abc" << "Done clicked";
+    QTest::newRow("abc, Done clicked") << "abc"
+                                       << "Done clicked";
 }
 
 void TestConfigDialog::timeoutRefused()
@@ -611,7 +611,8 @@ void TestConfigDialog::editRenameOntoExistingChangesNothing()
         QVERIFY(edit.isVisible());
     };
     child<QPushButton>(dialog, "cmdAccEdit")->click();
-    QCOMPARE(h.messages(), QStringList{"Error: An account named \"HOME\" already exists.\nChoose another name."});
+    QCOMPARE(h.messages(),
+             QStringList{"Error: An account named \"HOME\" already exists.\nChoose another name."});
     const auto stored = h.stored();
     QCOMPARE(stored->NumberOfAccounts(), 2);
     QCOMPARE(stored->AccountName(0), QStringLiteral("home"));

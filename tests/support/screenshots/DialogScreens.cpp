@@ -80,7 +80,7 @@ bool grabDialogScreens(const QDir &dir)
         frmMailvaneConfig config(services);
         showSettled(config);
         auto *tabs = config.findChild<QTabWidget *>(QStringLiteral("SSTab1"));
-        const QStringList names{"general", "accounts", "action", "options",
+        const QStringList names{"general", "accounts", "action",  "options",
                                 "hotkey",  "about",    "blocked", "filters"};
         config.findChild<QListWidget *>(QStringLiteral("lstAccounts"))->setCurrentRow(0);
         for (int i = 0; i < tabs->count() && i < names.size(); ++i) {
