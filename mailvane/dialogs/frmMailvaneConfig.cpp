@@ -152,6 +152,11 @@ void frmMailvaneConfig::connectHandlers()
     connect(ui.cmdAddBlk, &QPushButton::clicked, this, &frmMailvaneConfig::addBlocked);
     connect(ui.cmdRemBlk, &QPushButton::clicked, this, &frmMailvaneConfig::removeBlocked);
     connect(ui.cmdDone, &QPushButton::clicked, this, &frmMailvaneConfig::doneClicked);
+    // Leaving the Program Options tab leaves the time-out box too.
+    connect(ui.SSTab1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index != m_ui->SSTab1->indexOf(m_ui->tabOptions) && !timeoutTextValid())
+            checkTimeoutSoon();
+    });
     connect(ui.cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui.cmdHelp, &QPushButton::clicked, this, &frmMailvaneConfig::help);
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
@@ -514,6 +519,21 @@ void frmMailvaneConfig::returnToTimeout()
     m_ui->txtTimeout->setFocus(Qt::OtherFocusReason);
 }
 
+void frmMailvaneConfig::checkTimeoutSoon()
+{
+    // Once the focus or tab change is over; a tab change and a focus change may both ask for it.
+    if (m_timeoutCheckPending)
+        return;
+    m_timeoutCheckPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_timeoutCheckPending = false;
+        if (timeoutTextValid())
+            return;
+        warnTimeout();
+        returnToTimeout();
+    });
+}
+
 void frmMailvaneConfig::doneClicked()
 {
     if (!timeoutTextValid()) {
@@ -538,6 +558,10 @@ bool frmMailvaneConfig::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
+    // Hidden by a change of tab: the spin box would put its last value back; the text stays as typed
+    // for the tab change's check.
+    if (event->type() == QEvent::Hide && !timeoutTextValid())
+        return true;
     if (event->type() != QEvent::FocusOut || timeoutTextValid())
         return false;
     // While our own message box has the focus, the text stays as typed.
@@ -565,12 +589,7 @@ bool frmMailvaneConfig::eventFilter(QObject *watched, QEvent *event)
         if (next == m_ui->cmdDone)
             return true;
     }
-    QTimer::singleShot(0, this, [this] {
-        if (timeoutTextValid())
-            return;
-        warnTimeout();
-        returnToTimeout();
-    });
+    checkTimeoutSoon();
     return true;
 }
 

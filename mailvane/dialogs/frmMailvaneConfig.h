@@ -77,6 +77,7 @@ private:
 
     bool timeoutTextValid() const;
     void warnTimeout();
+    void checkTimeoutSoon();
     void returnToTimeout();
     void reloadAndShow(const QString &currentAccount);
 
@@ -90,4 +91,5 @@ private:
     QButtonGroup *m_hotKey;
     QButtonGroup *m_modifier;
     bool m_tellingTimeout = false;
+    bool m_timeoutCheckPending = false;
 };

@@ -446,7 +446,7 @@ void TestConfigDialog::timeoutRefused_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("leave"); // how the box is left
-    for (const char *leave : {"Done clicked", "Enter", "Tab"}) {
+    for (const char *leave : {"Done clicked", "Enter", "Tab", "other tab"}) {
         QTest::addRow("5, %s", leave) << "5" << leave;
         QTest::addRow("empty, %s", leave) << "" << leave;
     }
@@ -475,13 +475,17 @@ void TestConfigDialog::timeoutRefused()
         QTest::mouseClick(child<QPushButton>(dialog, "cmdDone"), Qt::LeftButton);
     else if (leave == "Enter")
         QTest::keyClick(timeout, Qt::Key_Return);
-    else
+    else if (leave == "Tab")
         QTest::keyClick(timeout, Qt::Key_Tab);
+    else
+        tabs->setCurrentIndex(0);
     QTRY_COMPARE(h.messages(), QStringList{kTimeoutMessage});
+    QCOMPARE(tabs->currentIndex(), 3);
     QTRY_COMPARE(QApplication::focusWidget(), timeout);
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QCOMPARE(timeout->text(), typed);
+    // Shown again after a change of tab, the box shows the time-out it holds.
+    QCOMPARE(timeout->text(), leave == "other tab" ? QStringLiteral("20") : typed);
     QCOMPARE(int(dialog.config().Timeout()), 20);
     QCOMPARE(int(h.stored()->Timeout()), 20);
 
