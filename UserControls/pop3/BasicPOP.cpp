@@ -1,8 +1,10 @@
 #include "BasicPOP.h"
 
+#include "CertificateFingerprint.h"
 #include "HeaderValue.h"
 
 #include <QCoreApplication>
+#include <QSslConfiguration>
 #include <limits>
 
 namespace wrenkit {
@@ -47,6 +49,23 @@ QByteArray commandText(const QString &text)
     return bytes;
 }
 
+// True when a positive CAPA reply lists the capability (a line of its own, or its first word).
+bool hasCapability(QByteArrayView reply, QByteArrayView name)
+{
+    qsizetype from = reply.indexOf("\r\n");
+    while (from >= 0 && from + 2 < reply.size()) {
+        from += 2;
+        const qsizetype end = reply.indexOf("\r\n", from);
+        const QByteArrayView line = reply.sliced(from, (end < 0 ? reply.size() : end) - from);
+        if (line == ".")
+            break;
+        if (piece(line, 0).compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+        from = end;
+    }
+    return false;
+}
+
 } // namespace
 
 BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(this)
@@ -56,6 +75,18 @@ BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(t
     connect(&m_socket, &QTcpSocket::readyRead, this, &BasicPOP::onReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &BasicPOP::onSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &BasicPOP::onSocketDisconnected);
+    connect(&m_socket, &QSslSocket::sslErrors, this, &BasicPOP::onSslErrors);
+}
+
+void BasicPOP::setSecurity(int mode)
+{
+    if (mode >= PlainPop3 && mode <= ImplicitTls)
+        m_security = mode;
+}
+
+void BasicPOP::setTrustedCertificate(const QString &fingerprint)
+{
+    m_trustedCertificate = normalizedFingerprint(fingerprint);
 }
 
 BasicPOP::~BasicPOP()
@@ -79,15 +110,33 @@ void BasicPOP::Connect()
     if (m_timeOut == 0)
         return;
 
+    m_peerCertificate = QSslCertificate();
+    m_certificateProblem.clear();
+    if (m_security != PlainPop3 && !QSslSocket::supportsSsl()) {
+        emit Error(TlsNotAvailable);
+        return;
+    }
+
     m_localClose = false;
     m_reader.expect(Shape::SingleLine); // the greeting
-    m_socket.connectToHost(m_host, quint16(m_port));
+    // The system's certificate authorities, the host name as given, nothing older than TLS 1.2.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_socket.setSslConfiguration(tls);
+    m_socket.setPeerVerifyName(m_host);
+    if (m_security == ImplicitTls)
+        m_socket.connectToHostEncrypted(m_host, quint16(m_port), m_host);
+    else
+        m_socket.connectToHost(m_host, quint16(m_port));
     if (!awaitReply(ConnectionTimedOut))
         return;
     if (m_reader.replyMark() != '+') {
         emit Error(InvalidUserName);
         return;
     }
+    if (m_security != PlainPop3 && !secureSession())
+        return;
     if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
         return;
     if (m_reader.replyMark() != '+') {
@@ -118,6 +167,95 @@ void BasicPOP::Connect()
     if (m_numberOfMessages <= 0)
         return;
     parseListing();
+}
+
+bool BasicPOP::secureSession()
+{
+    if (m_security == Stls && !upgradeWithStls())
+        return false;
+    // A certificate that failed verification got this far only when it is the trusted one; one
+    // that passed must still be that one when the account trusts a single certificate.
+    m_peerCertificate = m_socket.peerCertificate();
+    const QString fingerprint = certificateFingerprint(m_peerCertificate);
+    if (!m_socket.isEncrypted() || (!m_trustedCertificate.isEmpty() && fingerprint != m_trustedCertificate)) {
+        refuse(CertificateNotTrusted +
+               QStringLiteral("It is not the certificate trusted for this account (SHA-256 fingerprint %1)")
+                   .arg(fingerprint));
+        return false;
+    }
+    return true;
+}
+
+bool BasicPOP::upgradeWithStls()
+{
+    using Shape = Pop3ReplyReader::Shape;
+    m_reader.clearBuffer();
+    if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
+        return false;
+    if (m_reader.replyMark() != '+' || !hasCapability(m_reader.buffer(), "STLS")) {
+        refuse(StlsNotOffered);
+        return false;
+    }
+    m_reader.clearBuffer();
+    if (!exchange("STLS", Shape::SingleLine, ConnectionTimedOut))
+        return false;
+    if (m_reader.replyMark() != '+') {
+        refuse(StlsRefused);
+        return false;
+    }
+    // Bytes after the reply to STLS came in clear text, where anyone on the way could have put
+    // them: nothing may be read past that reply.
+    QCoreApplication::processEvents();
+    if (m_reader.buffer().size() != m_reader.statusLine().size() + 2 || m_socket.bytesAvailable() > 0) {
+        refuse(QStringLiteral("Server Out Of Step"));
+        return false;
+    }
+    m_reader.clearBuffer();
+    m_socket.startClientEncryption();
+    return awaitEncrypted();
+}
+
+bool BasicPOP::awaitEncrypted()
+{
+    m_elapsedSeconds = 0;
+    m_timer.start();
+    while (!m_socket.isEncrypted() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_timer.stop();
+    if (m_abortFlag)
+        return false;
+    if (m_socket.isEncrypted())
+        return true;
+    refuse(ConnectionTimedOut);
+    return false;
+}
+
+// Ends the log-in: the connection is closed first, so nothing more can be sent on it.
+void BasicPOP::refuse(const QString &errorText)
+{
+    closeSocket();
+    emit Error(errorText);
+}
+
+void BasicPOP::onSslErrors(const QList<QSslError> &errors)
+{
+    m_peerCertificate = m_socket.peerCertificate();
+    const QString fingerprint = certificateFingerprint(m_peerCertificate);
+    if (!m_trustedCertificate.isEmpty() && fingerprint == m_trustedCertificate) {
+        m_socket.ignoreSslErrors();
+        return;
+    }
+    // Not ignored, the errors end the handshake; onSocketError then reports this text.
+    QStringList reasons;
+    for (const QSslError &error : errors) {
+        if (!reasons.contains(error.errorString()))
+            reasons.append(error.errorString());
+    }
+    if (!m_trustedCertificate.isEmpty())
+        reasons.append(QStringLiteral("it is not the certificate trusted for this account"));
+    m_certificateProblem =
+        reasons.join(QStringLiteral("; ")) +
+        (fingerprint.isEmpty() ? QString() : QStringLiteral(" (SHA-256 fingerprint %1)").arg(fingerprint));
 }
 
 void BasicPOP::parseListing()
@@ -237,7 +375,11 @@ void BasicPOP::onSocketError(QAbstractSocket::SocketError error)
     // ourselves concern nobody.
     if (error == QAbstractSocket::RemoteHostClosedError || m_localClose)
         return;
-    const QString description = m_socket.errorString();
+    // A refused certificate ends the handshake with a generic error; its reason says more.
+    const QString description =
+        error == QAbstractSocket::SslHandshakeFailedError && !m_certificateProblem.isEmpty()
+            ? CertificateNotTrusted + m_certificateProblem
+            : m_socket.errorString();
     emit Error(description);
     closeSocket();
     m_abortFlag = true;
