@@ -35,10 +35,10 @@ void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed_data()
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<QByteArrayList>("deletes");
 
-    QTest::newRow("TOP and RETR refused") << true << QStringList{"Server Refused Message"}
+    QTest::newRow("TOP and RETR refused") << true << QStringList{"only: Server Refused Message"}
                                           << QByteArrayList{"DELE 3"};
     QTest::newRow("no reply, connection closed")
-        << false << QStringList{"Server Not Responding or Zero-Length Message", "Connection Lost"} << QByteArrayList{};
+        << false << QStringList{"only: Server Not Responding or Zero-Length Message", "only: Connection Lost"} << QByteArrayList{};
 }
 
 void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed()
@@ -90,7 +90,7 @@ void TestCheckCycle::errorShownInAMessageBoxWhileTheWindowIsVisible()
     h.cycle.CheckMail();
     QCOMPARE(h.temp.prompter.calls.size(), 1);
     QCOMPARE(h.temp.prompter.calls[0].title, QString("Mailvane 1.0"));
-    QCOMPARE(h.temp.prompter.calls[0].text, QString("Invalid User Name"));
+    QCOMPARE(h.temp.prompter.calls[0].text, QString("only: Invalid User Name"));
     QCOMPARE(panel2AtError, QString("Error on last attempt"));
     QCOMPARE(h.status.panel(3), QString("0 New Message(s)"));
 }
