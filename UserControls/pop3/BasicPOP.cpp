@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QSslConfiguration>
+#include <algorithm>
 #include <limits>
 
 namespace wrenkit {
@@ -49,21 +50,36 @@ QByteArray commandText(const QString &text)
     return bytes;
 }
 
-// True when a positive CAPA reply lists the capability (a line of its own, or its first word).
-bool hasCapability(QByteArrayView reply, QByteArrayView name)
+// The lines of a positive multi-line reply between its status line and its terminator, each
+// without its CR LF.
+template <typename Fn>
+void forEachDataLine(const Pop3ReplyReader::Reply &reply, Fn fn)
 {
-    qsizetype from = reply.indexOf("\r\n");
-    while (from >= 0 && from + 2 < reply.size()) {
-        from += 2;
-        const qsizetype end = reply.indexOf("\r\n", from);
-        const QByteArrayView line = reply.sliced(from, (end < 0 ? reply.size() : end) - from);
+    const QByteArrayView bytes(reply.bytes);
+    qsizetype from = bytes.indexOf("\r\n");
+    if (from < 0 || reply.mark != '+')
+        return;
+    from += 2;
+    while (from < bytes.size()) {
+        qsizetype end = bytes.indexOf("\r\n", from);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArrayView line = bytes.sliced(from, end - from);
         if (line == ".")
             break;
-        if (piece(line, 0).compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-        from = end;
+        fn(line);
+        from = end + 2;
     }
-    return false;
+}
+
+// True when a positive CAPA reply lists the capability (the first word of one of its lines).
+bool hasCapability(const Pop3ReplyReader::Reply &reply, QByteArrayView name)
+{
+    bool found = false;
+    forEachDataLine(reply, [&](QByteArrayView line) {
+        found = found || piece(line, 0).compare(name, Qt::CaseInsensitive) == 0;
+    });
+    return found;
 }
 
 } // namespace
@@ -104,7 +120,12 @@ void BasicPOP::Connect()
         return;
     }
     m_status = 0;
-    m_reader.clearReplyMark();
+    // Nothing of an earlier session carries over: its count, ids and deletions.
+    m_numberOfMessages = 0;
+    m_uniqueIds.clear();
+    m_deletesAccepted.clear();
+    m_deletesDone.clear();
+    m_reply = {};
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         closeSocket();
     if (m_timeOut == 0)
@@ -118,7 +139,9 @@ void BasicPOP::Connect()
     }
 
     m_localClose = false;
-    m_reader.expect(Shape::SingleLine); // the greeting
+    m_quitting = false;
+    m_reader.reset();
+    m_reader.expect(Shape::Greeting);
     // The system's certificate authorities, the host name as given, nothing older than TLS 1.2.
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setProtocol(QSsl::TlsV1_2OrLater);
@@ -131,7 +154,7 @@ void BasicPOP::Connect()
         m_socket.connectToHost(m_host, quint16(m_port));
     if (!awaitReply(ConnectionTimedOut))
         return;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(InvalidUserName);
         return;
     }
@@ -139,34 +162,51 @@ void BasicPOP::Connect()
         return;
     if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(InvalidUserNameOrPassword);
         return;
     }
     if (!exchange("PASS " + commandText(m_password), Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(ServerNotResponding);
         return;
     }
-    m_reader.clearBuffer();
     if (!exchange("STAT", Shape::SingleLine, ConnectionTimedOut))
         return;
 
-    // "+OK 2 320": a count that is missing or does not fit leaves the previous count.
-    if (const int count = parseCount(piece(m_reader.statusLine(), 1)); count >= 0)
+    if (m_reply.mark == '+') {
+        // "+OK 2 320": without a whole-number count there is nothing to walk safely.
+        const int count = parseCount(piece(m_reply.statusLine(), 1));
+        if (count < 0) {
+            emit Error(InvalidMessageCount);
+            return;
+        }
         m_numberOfMessages = count;
-    if (m_reader.replyMark() == '+') {
         emit Connected();
         m_status = 1;
     }
 
-    m_reader.clearBuffer();
     if (!exchange("LIST", Shape::MultiLine, ConnectionTimedOut))
         return;
+    m_contents = m_reply.bytes;
     if (m_numberOfMessages <= 0)
         return;
     parseListing();
+    if (m_status != 1)
+        return;
+
+    // UIDL is optional in POP3: a refusal leaves every message without a unique id.
+    if (!exchange("UIDL", Shape::MultiLine, ConnectionTimedOut))
+        return;
+    forEachDataLine(m_reply, [this](QByteArrayView line) {
+        // The message number, a space, the id (printable ASCII).
+        const int number = parseCount(piece(line, 0));
+        const QByteArrayView id = piece(line, 1);
+        const bool printable = std::all_of(id.begin(), id.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+        if (number > 0 && !id.isEmpty() && printable)
+            m_uniqueIds.insert(number, QString::fromLatin1(id));
+    });
 }
 
 bool BasicPOP::secureSession()
@@ -189,28 +229,27 @@ bool BasicPOP::secureSession()
 bool BasicPOP::upgradeWithStls()
 {
     using Shape = Pop3ReplyReader::Shape;
-    m_reader.clearBuffer();
     if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
         return false;
-    if (m_reader.replyMark() != '+' || !hasCapability(m_reader.buffer(), "STLS")) {
+    if (m_reply.mark != '+' || !hasCapability(m_reply, "STLS")) {
         refuse(StlsNotOffered);
         return false;
     }
-    m_reader.clearBuffer();
     if (!exchange("STLS", Shape::SingleLine, ConnectionTimedOut))
         return false;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         refuse(StlsRefused);
         return false;
     }
     // Bytes after the reply to STLS came in clear text, where anyone on the way could have put
-    // them: nothing may be read past that reply.
+    // them: the reader finds them out of step, and none may reach the encrypted session.
     QCoreApplication::processEvents();
-    if (m_reader.buffer().size() != m_reader.statusLine().size() + 2 || m_socket.bytesAvailable() > 0) {
-        refuse(QStringLiteral("Server Out Of Step"));
+    if (m_abortFlag)
+        return false;
+    if (m_reader.heldBytes() > 0 || m_socket.bytesAvailable() > 0) {
+        refuse(ServerOutOfStep);
         return false;
     }
-    m_reader.clearBuffer();
     m_socket.startClientEncryption();
     return awaitEncrypted();
 }
@@ -263,24 +302,21 @@ void BasicPOP::parseListing()
     // Sizes are stored under the message number that starts each line; a line that cannot be
     // read leaves its message without a size (MsgSize -1), so no decision is taken on it.
     m_messageSizes.clear();
-    const QByteArray &buffer = m_reader.buffer();
-    const QByteArrayView reply(buffer);
-    qsizetype from = reply.indexOf("\r\n");
-    if (from < 0 || m_reader.replyMark() != '+')
+    if (m_reply.mark != '+')
         return;
-    from += 2;
-    while (from < reply.size()) {
-        qsizetype end = reply.indexOf("\r\n", from);
-        if (end < 0)
-            end = reply.size();
-        const QByteArrayView line = reply.sliced(from, end - from);
-        if (line == ".")
-            break;
+    int highest = 0;
+    forEachDataLine(m_reply, [&](QByteArrayView line) {
         const int number = parseCount(piece(line, 0));
         const int size = parseCount(piece(line, 1));
+        if (number > 0)
+            highest = std::max(highest, number);
         if (number > 0 && size >= 0)
             m_messageSizes.insert(number, size);
-        from = end + 2;
+    });
+    // The listing names the messages there are; numbers beyond it are not walked.
+    if (m_numberOfMessages > highest) {
+        m_numberOfMessages = highest;
+        emit Error(CountBeyondListing);
     }
 }
 
@@ -296,17 +332,24 @@ void BasicPOP::Disconnect()
         closeSocket();
         return;
     }
-    // The server commits the session's deletions on QUIT, so the command is flushed and the
-    // connection closed gracefully, without waiting for the reply.
-    m_localClose = true;
-    m_socket.write("QUIT \r\n");
-    m_socket.flush();
-    m_socket.disconnectFromHost();
+    // The server carries out the session's deletions only when it accepts QUIT, so its reply is
+    // awaited. A session without deletions has nothing to lose when that reply does not come.
+    const bool deletions = !m_deletesAccepted.isEmpty();
+    m_quitting = true;
+    const bool replied = exchange("QUIT", Pop3ReplyReader::Shape::SingleLine,
+                                  deletions ? DeletionsNotConfirmed : QString());
+    m_quitting = false;
+    if (replied && m_reply.mark == '+')
+        m_deletesDone = m_deletesAccepted;
+    else if (replied && deletions)
+        emit Error(DeletionsNotConfirmed);
+    closeSocket();
 }
 
 void BasicPOP::GetMessageInfo(int MessageNumber)
 {
     using Shape = Pop3ReplyReader::Shape;
+    m_infoComplete = false;
     if (MessageNumber < 1 || MessageNumber > m_numberOfMessages) {
         emit Error(NumMsgsInInfo);
         return;
@@ -317,23 +360,24 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         return;
     }
     const QByteArray number = QByteArray::number(MessageNumber);
-    m_reader.clearBuffer();
+    m_contents.clear();
     if (!exchange("TOP " + number + " 1", Shape::MultiLine, NoMessageReply))
         return;
-    if (m_reader.replyMark() == '-') {
+    if (m_reply.mark == '-') {
         // TOP is optional in POP3: fall back to the whole message.
-        m_reader.clearBuffer();
         if (!exchange("RETR " + number, Shape::MultiLine, NoMessageReply))
             return;
     }
+    m_contents = m_reply.bytes;
     // An error reply holds no headers; reading it would make up a message without From or
     // Subject, and filters would delete the real one on its strength.
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(MessageRefused);
         return;
     }
 
-    const QByteArray &buffer = m_reader.buffer();
+    // Only this reply's own bytes are read, up to its terminator.
+    const QByteArray &buffer = m_reply.bytes;
     m_msgFrom = GetHeaderValue(buffer, "From:");
     m_msgTo = GetHeaderValue(buffer, "To:");
     m_msgSubject = GetHeaderValue(buffer, "Subject:");
@@ -342,6 +386,7 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         m_msgPriority = PriorityNumber(priority);
     m_msgContentType = GetHeaderValue(buffer, "Content-Type:");
     m_msgContentTransferEncoding = GetHeaderValue(buffer, "Content-Transfer-Encoding:");
+    m_infoComplete = true;
 }
 
 void BasicPOP::DeleteMessage(int MessageNumber)
@@ -355,18 +400,35 @@ void BasicPOP::DeleteMessage(int MessageNumber)
         emit Error(NotConnSock);
         return;
     }
-    // The reply is appended to what the buffer holds; a refusal is not reported.
-    exchange("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine, ServerTimedOut);
+    if (!exchange("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine, ServerTimedOut))
+        return;
+    m_contents += m_reply.bytes;
+    if (m_reply.mark == '+')
+        m_deletesAccepted.insert(MessageNumber);
+    else
+        emit Error(DeletionRefused);
 }
 
 void BasicPOP::onReadyRead()
 {
-    const QByteArray chunk = m_socket.readAll();
-    if (m_reader.append(chunk))
+    switch (m_reader.append(m_socket.readAll())) {
+    case Pop3ReplyReader::Outcome::Ok:
         return;
-    closeSocket();
-    emit Error(ReplyTooLarge);
-    m_abortFlag = true;
+    case Pop3ReplyReader::Outcome::TooLarge:
+        closeSocket();
+        emit Error(ReplyTooLarge);
+        m_abortFlag = true;
+        return;
+    case Pop3ReplyReader::Outcome::OutOfStep:
+        // Whatever follows the reply to QUIT no longer matters: the session is over.
+        if (m_quitting && m_reader.hasReply())
+            return;
+        // The stream no longer lines up with our commands: no later reply can be trusted.
+        closeSocket();
+        emit Error(ServerOutOfStep);
+        m_abortFlag = true;
+        return;
+    }
 }
 
 void BasicPOP::onSocketError(QAbstractSocket::SocketError error)
@@ -391,12 +453,23 @@ void BasicPOP::onSocketDisconnected()
         return;
     if (m_socket.bytesAvailable() > 0)
         onReadyRead();
+    // The server may close the connection as it answers QUIT: that is the session's normal end.
+    if (m_quitting)
+        return;
     m_status = 0;
     emit Disconnected();
 }
 
 bool BasicPOP::exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError)
 {
+    // Bytes that came in while nothing was awaited are found out of step now, before they could
+    // be taken for this command's reply.
+    QCoreApplication::processEvents();
+    if (m_abortFlag || m_socket.state() != QAbstractSocket::ConnectedState) {
+        if (!m_abortFlag && !timeoutError.isEmpty())
+            emit Error(timeoutError);
+        return false;
+    }
     m_reader.expect(shape);
     m_socket.write(command + "\r\n");
     m_socket.flush(); // out now, not on the next turn of the event loop
@@ -407,17 +480,25 @@ bool BasicPOP::awaitReply(const QString &timeoutError)
 {
     m_elapsedSeconds = 0;
     m_timer.start();
-    while (!m_reader.responseComplete() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
+    // A server that closes the connection ends only the wait for QUIT; any other wait runs on to
+    // its time-out, as a closed connection may still have delivered the reply.
+    const auto closedWhileQuitting = [this] {
+        return m_quitting && m_socket.state() == QAbstractSocket::UnconnectedState;
+    };
+    while (!m_reader.hasReply() && m_elapsedSeconds <= m_timeOut && !m_abortFlag && !closedWhileQuitting())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_timer.stop();
     if (m_abortFlag)
         return false;
-    if (m_reader.responseComplete())
+    if (m_reader.hasReply()) {
+        m_reply = m_reader.takeReply();
         return true;
+    }
     // The stream can no longer be trusted to line up with our commands: a late reply would be
     // taken for the next one's.
     closeSocket();
-    emit Error(timeoutError);
+    if (!timeoutError.isEmpty())
+        emit Error(timeoutError);
     return false;
 }
 

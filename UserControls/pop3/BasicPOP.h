@@ -7,6 +7,7 @@
 #include <QSslCertificate>
 #include <QSslError>
 #include <QSslSocket>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -38,6 +39,7 @@ class BasicPOP : public QObject
     Q_PROPERTY(int NumberOfMessages READ NumberOfMessages)
     Q_PROPERTY(int Status READ Status)
     Q_PROPERTY(QString StatusText READ StatusText)
+    Q_PROPERTY(bool InfoComplete READ InfoComplete)
 
 public:
     // The error texts the control reports besides the socket's own descriptions.
@@ -62,6 +64,15 @@ public:
 
     // The values of Security.
     enum SecurityMode { PlainPop3 = 0, Stls = 1, ImplicitTls = 2 };
+    // Bytes came that answer no command sent: the server is out of step with the client.
+    static inline const QString ServerOutOfStep = QStringLiteral("Server Out Of Step");
+    // A positive STAT reply without a whole-number count.
+    static inline const QString InvalidMessageCount = QStringLiteral("Invalid Message Count");
+    // STAT counted messages beyond the highest number of the listing; those are not examined.
+    static inline const QString CountBeyondListing = QStringLiteral("Message Count Beyond Listing");
+    static inline const QString DeletionRefused = QStringLiteral("Server Refused Deletion");
+    // The session had deletions, and the server did not accept QUIT, which carries them out.
+    static inline const QString DeletionsNotConfirmed = QStringLiteral("Deletions Not Confirmed");
 
     explicit BasicPOP(QObject *parent = nullptr);
     ~BasicPOP() override;
@@ -95,12 +106,15 @@ public:
     QString MsgContentType() const { return m_msgContentType; }
     QString MsgContentTranferEncoding() const { return m_msgContentTransferEncoding; }
     int MsgPriority() const { return m_msgPriority; }
-    QString MsgContents() const { return QString::fromLatin1(m_reader.buffer()); }
+    QString MsgContents() const { return QString::fromLatin1(m_contents); }
     // Size in bytes from the LIST reply of the last message examined; -1 when the listing gave none.
     int MsgSize() const { return m_messageSizes.value(m_currentMessage, -1); }
     int NumberOfMessages() const { return m_numberOfMessages; }
     int Status() const { return m_status; }
     QString StatusText() const { return {}; }
+    // True when the last GetMessageInfo filled the message properties from that message's own
+    // complete reply; false after a failed, refused or cancelled read.
+    bool InfoComplete() const { return m_infoComplete; }
 
     // Milliseconds per tick of the wait timer; one second unless a test shortens it.
     void setTickInterval(int ms) { m_timer.setInterval(ms); }
@@ -108,6 +122,13 @@ public:
     void setMaxReplyBytes(qsizetype bytes) { m_reader.setMaxBufferBytes(bytes); }
 
 public slots:
+    // The server's lasting identity of a message of this session (its UIDL answer), or the empty
+    // text when the server gave none.
+    QString UniqueID(int MessageNumber) const { return m_uniqueIds.value(MessageNumber); }
+    // True once the server has deleted the message: it accepted its DELE and then QUIT, which is
+    // when a POP3 server carries out the session's deletions. Until the next Connect.
+    bool MessageDeleted(int MessageNumber) const { return m_deletesDone.contains(MessageNumber); }
+
     void Connect();
     void KillConn();
     void Disconnect();
@@ -132,11 +153,12 @@ private:
     bool awaitEncrypted();
     void refuse(const QString &errorText);
 
-    // Sends one command line and awaits its reply of the given shape; see awaitReply.
+    // Sends one command line and awaits its reply of the given shape, which then is m_reply; see
+    // awaitReply.
     bool exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError);
-    // Pumps the event loop until the current reply is complete (true), the wait is aborted
+    // Pumps the event loop until the awaited reply is complete (true), the wait is aborted
     // (false, silently) or TimeOut seconds pass (false, after closing the connection and
-    // reporting timeoutError).
+    // reporting timeoutError unless it is empty).
     bool awaitReply(const QString &timeoutError);
     void closeSocket();
     void parseListing();
@@ -168,7 +190,14 @@ private:
     int m_elapsedSeconds = 0;
     bool m_abortFlag = false;
     bool m_localClose = false; // the connection is being closed by us: no close event
+    bool m_quitting = false;   // QUIT was sent: the server may close the connection
+    bool m_infoComplete = false;
+    Pop3ReplyReader::Reply m_reply; // the reply to the last command
+    QSet<int> m_deletesAccepted;    // DELE answered positively in this session
+    QSet<int> m_deletesDone;        // ... and QUIT too
     QHash<int, int> m_messageSizes; // MessageSizes, by message number
+    QHash<int, QString> m_uniqueIds; // UIDL answers of this session, by message number
+    QByteArray m_contents;          // MsgContents: the last LIST, TOP or RETR reply
     int m_currentMessage = 0;
 };
 

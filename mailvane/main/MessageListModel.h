@@ -17,15 +17,19 @@ struct MessageKey
     bool isValid() const { return account >= 0 && message >= 1; }
 };
 
-// One message as the list shows it.
+// One message as the list shows it, with what identifies it on its server later: the unique id
+// when the server gave one, else the size and header values.
 struct ListedMessage
 {
     QString key;
-    QString from;
+    QString from;    // the header texts as read
     QString subject;
     QString size;    // the Size column
     QString account; // the account name
     int sizeBytes = -1;
+    QString uniqueId{}; // empty when the server gave none
+    QString to{};
+    QString date{};
 };
 
 // The message list of the main window: one row per message, with the columns From, Subject,

@@ -67,6 +67,10 @@ void TestBasicPOPDovecot::loginCountsSizesAndHeaders()
     QCOMPARE(errors, QStringList());
     QCOMPARE(pop->Status(), 1);
     QCOMPARE(pop->NumberOfMessages(), 3);
+    const QStringList ids{pop->UniqueID(1), pop->UniqueID(2), pop->UniqueID(3)};
+    for (const QString &id : ids)
+        QVERIFY2(!id.isEmpty() && ids.count(id) == 1, qPrintable(ids.join(',')));
+    QCOMPARE(pop->UniqueID(4), QString());
 
     pop->GetMessageInfo(1);
     QCOMPARE(pop->MsgFrom(), QString("Alice Example <alice@example.org>"));

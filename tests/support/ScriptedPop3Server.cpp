@@ -42,7 +42,7 @@ ScriptedPop3Server &ScriptedPop3Server::nextConnection()
 }
 
 ScriptedPop3Server &ScriptedPop3Server::login(const QList<int> &sizes, const QByteArray &user,
-                                              const QByteArray &password)
+                                              const QByteArray &password, bool withUidl)
 {
     qint64 total = 0;
     QByteArray listing = "+OK scan listing follows\r\n";
@@ -56,6 +56,12 @@ ScriptedPop3Server &ScriptedPop3Server::login(const QList<int> &sizes, const QBy
     expect("PASS " + password).send("+OK logged in\r\n");
     expect("STAT").send("+OK " + QByteArray::number(sizes.size()) + ' ' + QByteArray::number(total) + "\r\n");
     expect("LIST").send(listing);
+    if (sizes.isEmpty())
+        return *this;
+    QByteArray uidl = "+OK\r\n";
+    for (int i = 0; i < sizes.size(); ++i)
+        uidl += QByteArray::number(i + 1) + " uid-" + QByteArray::number(i + 1) + "\r\n";
+    expect("UIDL").send(withUidl ? uidl + ".\r\n" : QByteArray("-ERR command not supported\r\n"));
     return *this;
 }
 
