@@ -10,6 +10,8 @@ packages=(
   libx11-dev libxtst-dev
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
   qtkeychain-qt6-dev libsecret-1-0
+  # running: the certificate authorities that TLS connections trust
+  ca-certificates
   # tests and demo
   dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
 )

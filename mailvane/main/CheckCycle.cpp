@@ -95,6 +95,7 @@ void CheckCycle::CheckMail()
     m_busy = true;
     m_newMessageCount = 0;
     m_cancelled = false;
+    m_errorAccount.clear();
     m_status.setPanel(2, QString());
     m_status.setPanel(3, QString());
     m_list.clear();
@@ -155,6 +156,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     // Connect returns when the log-in is over. A log-in that failed without an error of its own
     // (a refused STAT) is reported here, unless the user cancelled it.
     const int errorsBefore = m_errorCount;
+    m_errorAccount = accountName;
     m_bp1.Connect();
     if (m_bp1.Status() != 1) {
         if (m_errorCount == errorsBefore && !m_cancelled)
@@ -205,6 +207,8 @@ bool CheckCycle::applyAccount(int i)
     m_bp1.setUserName(m_config->UserName(i));
     m_bp1.setPassword(password.password);
     m_bp1.setPort(m_config->Port(i));
+    m_bp1.setSecurity(m_config->Security(i));
+    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
     return true;
 }
 
@@ -284,12 +288,15 @@ void CheckCycle::OnError(const QString &ErrorText)
 {
     ++m_errorCount;
     m_lastError = ErrorText;
+    // With several accounts, the user must see which one failed.
+    const QString text = m_busy && !m_errorAccount.isEmpty() ? m_errorAccount + QStringLiteral(": ") + ErrorText
+                                                              : ErrorText;
     m_status.setPanel(2, QStringLiteral("Error on last attempt"));
     if (m_status.isWindowVisible())
-        m_services.prompter.message(ProgramTitle, ErrorText);
+        m_services.prompter.message(ProgramTitle, text);
     else
-        m_status.setPanel(3, ErrorText);
-    emit errorReported(ErrorText);
+        m_status.setPanel(3, text);
+    emit errorReported(text);
 }
 
 #include "moc_CheckCycle.cpp"

@@ -99,7 +99,7 @@ public slots:
 
 signals:
     void messageRejected(const RejectedMessage &message);
-    // An error of the POP3 control, as the user was shown it.
+    // An error of the POP3 control, as the user was shown it: the account's name, ": ", the error.
     void errorReported(const QString &text);
     // The check is over: with its summary, or ended early by a failed dial.
     void checkFinished(bool withSummary);
@@ -129,5 +129,6 @@ private:
     quint32 m_dialConnection = 0;
     int m_errorCount = 0; // Error events so far: how a failed step is noticed
     QString m_lastError;
+    QString m_errorAccount; // the account being checked, named in its errors
     bool m_cancelled = false;
 };

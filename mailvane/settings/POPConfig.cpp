@@ -473,6 +473,15 @@ std::optional<QString> POPConfig::MovePassword(int i, bool toKeyring)
     return std::nullopt;
 }
 
+void POPConfig::moveToKeyring(const QString &name)
+{
+    // Stored first, then moved: a keyring that refuses leaves the password in the store.
+    for (int i = 0; i < m_accounts.size(); ++i) {
+        if (m_accounts[i].Name == name)
+            MovePassword(i, true);
+    }
+}
+
 QStringList POPConfig::MovePasswords(bool toKeyring)
 {
     QStringList failed;
@@ -530,6 +539,12 @@ void POPConfig::setTrustedCertificate(int i, const QString &fingerprint)
         key.setValue({QStringLiteral("TrustedCertificate"), RegType::String, kept});
 }
 
+int POPConfig::StoredPort(int i) const
+{
+    const qint64 port = account(i) ? account(i)->Port : 0;
+    return port >= 1 && port <= 65535 ? int(port) : 0;
+}
+
 void POPConfig::setAcctSel(int i, bool yn)
 {
     if (!account(i))
@@ -556,29 +571,120 @@ bool POPConfig::SenderIsBlocked(const QString &Name) const
                        [&](const QString &entry) { return entry.contains(Name, Qt::CaseSensitive); });
 }
 
-void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
+bool POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
                            const QString &PWord)
+{
+    return AddAccount(AccountFields{AName, AHost, UName, PWord});
+}
+
+namespace
+{
+bool validPort(int port)
+{
+    return port >= 1 && port <= 65535;
+}
+
+// Writes the edited fields into an account key; the other values stay as they are.
+bool writeAccountFields(const RegistryKey &key, const AccountFields &fields, const QString &scrambled)
+{
+    const auto text = [&](const char *name, const QString &data) {
+        return key.setValue(RegValue{QLatin1String(name), RegType::String, data});
+    };
+    bool ok = text("Host", fields.host) && text("UserName", fields.userName) && text("Password", scrambled) &&
+              text("Selected", QStringLiteral("True"));
+    // The password written here is the one that counts, also for an account whose password lived in
+    // the keyring.
+    if (key.value(QStringLiteral("PasswordInKeyring")))
+        ok = ok && key.setValue(RegValue{QStringLiteral("PasswordInKeyring"), RegType::DWord, 0u});
+    if (validPort(fields.port))
+        ok = ok && key.setValue(RegValue{QStringLiteral("Port"), RegType::DWord, quint32(fields.port)});
+    else if (key.value(QStringLiteral("Port")))
+        ok = ok && key.removeValue(QStringLiteral("Port"));
+    return ok;
+}
+} // namespace
+
+bool POPConfig::AddAccount(const AccountFields &fields)
 {
     const bool added = m_services.store.transaction([&] {
         const RegistryKey accounts = settingsKey().subKey(kAccounts);
         // An existing account keeps its values: filling in the ones it lacks would mix two accounts.
-        if (accounts.subKey(AName).isValid())
+        if (accounts.subKey(fields.name).isValid())
             return false;
-        const RegistryKey key = accounts.addSubKey(AName);
-        key.addValue(QStringLiteral("Host"), AHost, RegType::String);
-        key.addValue(QStringLiteral("UserName"), UName, RegType::String);
-        key.addValue(QStringLiteral("Password"), ScramblePassword(PWord), RegType::String);
+        const RegistryKey key = accounts.addSubKey(fields.name);
+        if (!key.isValid())
+            return false;
+        key.addValue(QStringLiteral("Host"), fields.host, RegType::String);
+        key.addValue(QStringLiteral("UserName"), fields.userName, RegType::String);
+        key.addValue(QStringLiteral("Password"), ScramblePassword(fields.password), RegType::String);
         key.addValue(QStringLiteral("Selected"), QStringLiteral("True"), RegType::String);
+        if (validPort(fields.port))
+            key.addValue(QStringLiteral("Port"), fields.port, RegType::DWord);
         return true;
     });
     LoadSettings();
-    if (!m_UseKeyring || !added)
-        return;
-    // Stored first, then moved: a keyring that refuses leaves the password in the store.
-    for (int i = 0; i < m_accounts.size(); ++i) {
-        if (m_accounts[i].Name == AName)
-            MovePassword(i, true);
+    if (added && m_UseKeyring)
+        moveToKeyring(fields.name);
+    return added;
+}
+
+bool POPConfig::EditAccount(int i, const AccountFields &fields)
+{
+    if (!account(i) || accountNameProblem(fields.name, i) != AccountNameProblem::None)
+        return false;
+    const QString oldName = AccountName(i);
+    const bool wasInKeyring = PasswordInKeyring(i);
+    const bool edited = m_services.store.transaction([&] {
+        const RegistryKey accounts = settingsKey().subKey(kAccounts);
+        const bool renamed = fields.name != oldName;
+        // Another account of that name may have been stored since this object loaded.
+        if (registryNameKey(fields.name) != registryNameKey(oldName) &&
+            accounts.subKey(fields.name).isValid())
+            return false;
+        const RegistryKey old = accounts.subKey(oldName);
+        if (!renamed && old.isValid())
+            return writeAccountFields(old, fields, ScramblePassword(fields.password));
+        // A new key under the new name (a change of letter case included) with the old key's values.
+        const QList<RegValue> kept = old.isValid() ? old.values() : QList<RegValue>();
+        if (old.isValid() && !accounts.removeSubKey(oldName))
+            return false;
+        const RegistryKey key = accounts.addSubKey(fields.name);
+        if (!key.isValid())
+            return false;
+        for (const RegValue &v : kept) {
+            if (!key.setValue(v))
+                return false;
+        }
+        return writeAccountFields(key, fields, ScramblePassword(fields.password));
+    });
+    LoadSettings();
+    if (!edited)
+        return false;
+    // The password now stands in the store under the new name: the old entry goes, and the password
+    // moves into the keyring again when that is where passwords live.
+    if (wasInKeyring && m_services.vault)
+        m_services.vault->remove(oldName);
+    if (m_UseKeyring)
+        moveToKeyring(fields.name);
+    return true;
+}
+
+AccountNameProblem POPConfig::accountNameProblem(const QString &name, int except) const
+{
+    if (name.isEmpty())
+        return AccountNameProblem::Empty;
+    if (name.contains(QLatin1Char('\\')))
+        return AccountNameProblem::Backslash;
+    const QString key = registryNameKey(name);
+    for (int j = 0; j < m_accounts.size(); ++j) {
+        if (j != except && registryNameKey(m_accounts.at(j).Name) == key)
+            return AccountNameProblem::Taken;
     }
+    // An account stored since this object loaded counts too.
+    const RegistryKey stored = settingsKey().subKey(kAccounts).subKey(name);
+    if (stored.isValid() && (except < 0 || registryNameKey(AccountName(except)) != key))
+        return AccountNameProblem::Taken;
+    return AccountNameProblem::None;
 }
 
 void POPConfig::DeleteAccount(const QString &AccName)
