@@ -4,6 +4,7 @@
 #include "Manual.h"
 
 #include "platform/AutostartEntry.h"
+#include "platform/PasswordVault.h"
 #include "platform/RegistryStore.h"
 #include "platform/SystemViews.h"
 
@@ -51,6 +52,7 @@ struct DesktopSettings::Parts {
     DialogPrompter prompter;
     RegistryStore store;
     XdgAutostartEntry autostart;
+    KeychainVault vault;
 };
 
 DesktopSettings::DesktopSettings(QWidget *parent) : m_parts(std::make_unique<Parts>(parent)) {}
@@ -59,5 +61,5 @@ DesktopSettings::~DesktopSettings() = default;
 
 SettingsServices DesktopSettings::services()
 {
-    return {m_parts->store, m_parts->prompter, m_parts->autostart};
+    return {m_parts->store, m_parts->prompter, m_parts->autostart, &m_parts->vault};
 }

@@ -130,10 +130,12 @@ void frmMailvaneConfig::connectHandlers()
     connect(ui.chkNotBeep, &QCheckBox::stateChanged, this, &frmMailvaneConfig::beepChanged);
     connect(ui.chkNotPlay, &QCheckBox::stateChanged, this, &frmMailvaneConfig::playChanged);
     connect(ui.chkNotShow, &QCheckBox::stateChanged, this, &frmMailvaneConfig::showChanged);
+    connect(ui.chkNotPopup, &QCheckBox::stateChanged, this, &frmMailvaneConfig::popupChanged);
     connect(ui.chkNotNone, &QCheckBox::stateChanged, this, &frmMailvaneConfig::noNotificationChanged);
     connect(ui.txtSoundFile, &QLineEdit::textChanged, this, &frmMailvaneConfig::soundFileChanged);
     connect(ui.cmdSndBrs, &QPushButton::clicked, this, &frmMailvaneConfig::browseSoundFile);
     connect(ui.chkStartup, &QCheckBox::stateChanged, this, &frmMailvaneConfig::startupChanged);
+    connect(ui.chkKeyring, &QCheckBox::stateChanged, this, &frmMailvaneConfig::keyringChanged);
     connect(ui.cmbClient, &QComboBox::currentIndexChanged, this, &frmMailvaneConfig::clientChosen);
     connect(ui.txtTimeout, &QSpinBox::valueChanged, this, &frmMailvaneConfig::timeoutChanged);
     connect(ui.chkHKEnabled, &QCheckBox::stateChanged, this, &frmMailvaneConfig::hotKeyEnabledChanged);
@@ -206,7 +208,8 @@ void frmMailvaneConfig::GetConf()
                                                        ui.txtTimeout,    ui.chkHKEnabled, ui.txtSoundFile,
                                                        ui.lstAccounts,   ui.chkStartup,   ui.cmbClient,
                                                        ui.lstBlocked,    ui.chkBlankFrom, ui.chkBlankSubject,
-                                                       ui.chkZeroLength, ui.chkOverSize,  ui.txtMaxSize})
+                                                       ui.chkZeroLength, ui.chkOverSize,  ui.txtMaxSize,
+                                                       ui.chkNotPopup,   ui.chkKeyring})
         quiet.emplace_back(o);
     for (QAbstractButton *b : m_conn->buttons() + m_check->buttons() + m_min->buttons() +
                                   m_hotKey->buttons() + m_modifier->buttons())
@@ -222,6 +225,7 @@ void frmMailvaneConfig::GetConf()
     ui.chkNotPlay->setCheckState(toCheckState(c.Play()));
     ui.chkNotShow->setCheckState(toCheckState(c.ShowList()));
     ui.chkNotNone->setCheckState(toCheckState(c.NoNotify()));
+    ui.chkNotPopup->setChecked(c.Popup() == 1);
     ui.txtTimeout->setValue(c.Timeout());
     checkById(m_hotKey, qBound(112, int(c.HotKey()), 123) - 112);
     const int modifier = c.Modifier();
@@ -231,6 +235,9 @@ void frmMailvaneConfig::GetConf()
     ui.lstAccounts->clear();
     checkById(m_min, qBound(0, int(c.MinStyle()), 2));
     ui.chkStartup->setChecked(c.LoadOnStartup());
+    ui.chkKeyring->setChecked(c.UseKeyring());
+    // Without a keyring the passwords can only stay in the settings; moving them back stays possible.
+    ui.chkKeyring->setEnabled(c.UseKeyring() || c.KeyringAvailable());
 
     for (int i = 0; i < c.NumberOfAccounts(); ++i) {
         auto *item = new QListWidgetItem(c.AccountName(i), ui.lstAccounts);
@@ -279,6 +286,7 @@ void frmMailvaneConfig::writeControls()
     beepChanged();
     playChanged();
     showChanged();
+    popupChanged();
     noNotificationChanged();
     timeoutChanged();
     hotKeyChosen(m_hotKey->checkedId());
@@ -287,6 +295,7 @@ void frmMailvaneConfig::writeControls()
     soundFileChanged();
     minStyleChosen(m_min->checkedId());
     startupChanged();
+    keyringChanged();
     clientChosen();
     connectionChosen();
     filtersChanged();
@@ -351,6 +360,11 @@ void frmMailvaneConfig::showChanged()
     m_config->setShowList(storedState(m_ui->chkNotShow));
 }
 
+void frmMailvaneConfig::popupChanged()
+{
+    m_config->setPopup(m_ui->chkNotPopup->isChecked() ? 1 : 0);
+}
+
 void frmMailvaneConfig::noNotificationChanged()
 {
     Ui::frmMailvaneConfig &ui = *m_ui;
@@ -360,6 +374,7 @@ void frmMailvaneConfig::noNotificationChanged()
     ui.chkNotPlay->setEnabled(!none);
     UpdateSoundFileBox();
     ui.chkNotShow->setEnabled(!none);
+    ui.chkNotPopup->setEnabled(!none);
     m_config->setNoNotify(storedState(ui.chkNotNone));
     m_config->setBeep(storedState(ui.chkNotBeep));
     m_config->setPlay(storedState(ui.chkNotPlay));
@@ -380,6 +395,11 @@ void frmMailvaneConfig::minStyleChosen(int k)
 void frmMailvaneConfig::startupChanged()
 {
     m_config->setLoadOnStartup(m_ui->chkStartup->checkState() == Qt::Checked);
+}
+
+void frmMailvaneConfig::keyringChanged()
+{
+    m_config->setUseKeyring(m_ui->chkKeyring->isChecked());
 }
 
 void frmMailvaneConfig::clientChosen()

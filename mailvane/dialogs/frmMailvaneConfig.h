@@ -54,10 +54,12 @@ private:
     void beepChanged();
     void playChanged();
     void showChanged();
+    void popupChanged();
     void noNotificationChanged();
     void soundFileChanged();
     void minStyleChosen(int k);
     void startupChanged();
+    void keyringChanged();
     void clientChosen();
     void timeoutChanged();
     void hotKeyEnabledChanged();

@@ -101,6 +101,7 @@ private slots:
     void listChoicesWrite();
     void hotKeyChoicesFollowTheCheckBox();
     void noNotificationGreysTheOthers();
+    void keyringBoxNeedsAKeyring();
     void connectionChoiceGreysHangUp();
     void intervalTexts();
     void timeoutRefused_data();
@@ -306,6 +307,7 @@ void TestConfigDialog::handlersWrite_data()
     QTest::newRow("no sound") << QStringList{"chkNotPlay"} << "Play" << QVariant(0);
     QTest::newRow("no list") << QStringList{"chkNotShow"} << "ShowList" << QVariant(0);
     QTest::newRow("no notification") << QStringList{"chkNotNone"} << "NoNotify" << QVariant(1);
+    QTest::newRow("no desktop notification") << QStringList{"chkNotPopup"} << "Popup" << QVariant(0);
     QTest::newRow("hidden") << QStringList{"optMin_2"} << "MinStyle" << QVariant(2);
     QTest::newRow("task bar") << QStringList{"optMin_1"} << "MinStyle" << QVariant(1);
     QTest::newRow("start up") << QStringList{"chkStartup"} << "LoadOnStartup" << QVariant(true);
@@ -373,6 +375,18 @@ void TestConfigDialog::hotKeyChoicesFollowTheCheckBox()
     }
 }
 
+void TestConfigDialog::keyringBoxNeedsAKeyring()
+{
+    // Without a keyring the passwords stay in the settings, and the box cannot be turned on.
+    DialogHarness h;
+    frmMailvaneConfig dialog(h.services());
+    auto *keyring = child<QCheckBox>(dialog, "chkKeyring");
+    QCOMPARE(keyring->text(), QString("Keep passwords in the desktop keyring"));
+    QVERIFY(!keyring->isChecked());
+    QVERIFY(!keyring->isEnabled());
+    QVERIFY(!dialog.config().UseKeyring());
+}
+
 void TestConfigDialog::noNotificationGreysTheOthers()
 {
     DialogHarness h;
@@ -380,12 +394,13 @@ void TestConfigDialog::noNotificationGreysTheOthers()
     auto *beep = child<QCheckBox>(dialog, "chkNotBeep");
     auto *play = child<QCheckBox>(dialog, "chkNotPlay");
     auto *show = child<QCheckBox>(dialog, "chkNotShow");
+    auto *popup = child<QCheckBox>(dialog, "chkNotPopup");
     auto *none = child<QCheckBox>(dialog, "chkNotNone");
     auto *sound = child<QLineEdit>(dialog, "txtSoundFile");
-    beep->click(); // beep on, play on and show on by default
+    beep->click(); // beep on, play on, show on and the desktop notification on by default
     QVERIFY(sound->isEnabled());
     none->click();
-    for (QCheckBox *box : {beep, play, show}) {
+    for (QCheckBox *box : {beep, play, show, popup}) {
         QVERIFY(!box->isEnabled());
         QVERIFY(box->isChecked());
     }
@@ -393,7 +408,7 @@ void TestConfigDialog::noNotificationGreysTheOthers()
     QCOMPARE(int(dialog.config().NoNotify()), 1);
     QCOMPARE(int(dialog.config().Beep()), 1);
     none->click();
-    for (QCheckBox *box : {beep, play, show})
+    for (QCheckBox *box : {beep, play, show, popup})
         QVERIFY(box->isEnabled());
     play->click();
     QVERIFY(!sound->isEnabled());

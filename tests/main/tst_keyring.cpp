@@ -189,17 +189,25 @@ void TestKeyring::renamedOrDeletedAccountMovesItsEntry()
     addAccount(temp, "Work", "kept", 110, true);
     POPConfig config({temp.store(), temp.prompter, temp.autostart, &m_vault});
 
-    // The account dialog renames by deleting the old account and adding the new one.
-    const QString password = config.Password(0);
-    config.DeleteAccount("Work");
-    config.AddAccount("Office", "127.0.0.1", "user", password);
+    // The account dialog renames (and may change the password) in one edit.
+    QVERIFY(config.EditAccount(0, {"Office", "127.0.0.1", "user", config.Password(0), 0}));
     QCOMPARE(config.AccountName(0), QString("Office"));
     QVERIFY(config.PasswordInKeyring(0));
     QCOMPARE(config.Password(0), QString("kept"));
+    QCOMPARE(accountValue(temp, "Office", "Password")->text(), QString());
     QCOMPARE(m_vault.read("Work").status, PasswordVault::Status::NotFound);
+    QVERIFY(config.EditAccount(0, {"Office", "127.0.0.1", "user", "changed", 0}));
+    QCOMPARE(m_vault.read("Office").password, QString("changed"));
 
+    // Deleting and adding again, the older way of renaming, keeps it too.
+    const QString password = config.Password(0);
     config.DeleteAccount("Office");
+    config.AddAccount("Home", "127.0.0.1", "user", password);
     QCOMPARE(m_vault.read("Office").status, PasswordVault::Status::NotFound);
+    QCOMPARE(m_vault.read("Home").password, QString("changed"));
+
+    config.DeleteAccount("Home");
+    QCOMPARE(m_vault.read("Home").status, PasswordVault::Status::NotFound);
 }
 
 void TestKeyring::lockedKeyringFailsTheAccountWithoutALogIn()
