@@ -27,9 +27,9 @@ struct ListedMessage
     QString size;    // the Size column
     QString account; // the account name
     int sizeBytes = -1;
-    QString uniqueId; // empty when the server gave none
-    QString to;
-    QString date;
+    QString uniqueId{}; // empty when the server gave none
+    QString to{};
+    QString date{};
 };
 
 // The message list of the main window: one row per message, with the columns From, Subject,

@@ -187,7 +187,7 @@ void TestListCommands::deletionFindsTheMessageByItsUniqueId()
 {
     // Listed as message 2 with id uid-3: an earlier message has gone since, so it now stands at 3.
     ScriptedPop3Server server;
-    server.login({100, 250, 300}).expect("DELE 3").send("+OK\r\n");
+    server.login({100, 250, 300}).expect("DELE 3").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
     ListCommandsHarness h(20);
     h.addAccount("A", "user", "secret", server.port());
     h.loadConfig();
