@@ -77,8 +77,11 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
         m_panels[i] = new QLabel(this);
         m_panels[i]->setObjectName(QString::fromLatin1(panelNames[i]));
         m_panels[i]->setAccessibleName(QString::fromLatin1(panelAccessibleNames[i]));
-        m_panels[i]->setFixedWidth(panelWidth);
-        ui->StatBar->addWidget(m_panels[i]);
+        // 5080 twips each; in a narrower window the three share what there is.
+        m_panels[i]->setMaximumWidth(panelWidth);
+        m_panels[i]->setMinimumWidth(0);
+        m_panels[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        ui->StatBar->addWidget(m_panels[i], 1);
     }
 
     ui->LV->setModel(&m_list);
