@@ -1,8 +1,10 @@
 #include "BasicPOP.h"
 
+#include "CertificateFingerprint.h"
 #include "HeaderValue.h"
 
 #include <QCoreApplication>
+#include <QSslConfiguration>
 #include <algorithm>
 #include <limits>
 
@@ -48,6 +50,38 @@ QByteArray commandText(const QString &text)
     return bytes;
 }
 
+// The lines of a positive multi-line reply between its status line and its terminator, each
+// without its CR LF.
+template <typename Fn>
+void forEachDataLine(const Pop3ReplyReader::Reply &reply, Fn fn)
+{
+    const QByteArrayView bytes(reply.bytes);
+    qsizetype from = bytes.indexOf("\r\n");
+    if (from < 0 || reply.mark != '+')
+        return;
+    from += 2;
+    while (from < bytes.size()) {
+        qsizetype end = bytes.indexOf("\r\n", from);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArrayView line = bytes.sliced(from, end - from);
+        if (line == ".")
+            break;
+        fn(line);
+        from = end + 2;
+    }
+}
+
+// True when a positive CAPA reply lists the capability (the first word of one of its lines).
+bool hasCapability(const Pop3ReplyReader::Reply &reply, QByteArrayView name)
+{
+    bool found = false;
+    forEachDataLine(reply, [&](QByteArrayView line) {
+        found = found || piece(line, 0).compare(name, Qt::CaseInsensitive) == 0;
+    });
+    return found;
+}
+
 } // namespace
 
 BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(this)
@@ -57,6 +91,18 @@ BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(t
     connect(&m_socket, &QTcpSocket::readyRead, this, &BasicPOP::onReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &BasicPOP::onSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &BasicPOP::onSocketDisconnected);
+    connect(&m_socket, &QSslSocket::sslErrors, this, &BasicPOP::onSslErrors);
+}
+
+void BasicPOP::setSecurity(int mode)
+{
+    if (mode >= PlainPop3 && mode <= ImplicitTls)
+        m_security = mode;
+}
+
+void BasicPOP::setTrustedCertificate(const QString &fingerprint)
+{
+    m_trustedCertificate = normalizedFingerprint(fingerprint);
 }
 
 BasicPOP::~BasicPOP()
@@ -74,50 +120,76 @@ void BasicPOP::Connect()
         return;
     }
     m_status = 0;
+    // Nothing of an earlier session carries over: its count, ids and deletions.
+    m_numberOfMessages = 0;
     m_uniqueIds.clear();
-    m_reader.clearReplyMark();
+    m_deletesAccepted.clear();
+    m_deletesDone.clear();
+    m_reply = {};
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         closeSocket();
     if (m_timeOut == 0)
         return;
 
+    m_peerCertificate = QSslCertificate();
+    m_certificateProblem.clear();
+    if (m_security != PlainPop3 && !QSslSocket::supportsSsl()) {
+        emit Error(TlsNotAvailable);
+        return;
+    }
+
     m_localClose = false;
-    m_reader.expect(Shape::SingleLine); // the greeting
-    m_socket.connectToHost(m_host, quint16(m_port));
+    m_quitting = false;
+    m_reader.reset();
+    m_reader.expect(Shape::Greeting);
+    // The system's certificate authorities, the host name as given, nothing older than TLS 1.2.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_socket.setSslConfiguration(tls);
+    m_socket.setPeerVerifyName(m_host);
+    if (m_security == ImplicitTls)
+        m_socket.connectToHostEncrypted(m_host, quint16(m_port), m_host);
+    else
+        m_socket.connectToHost(m_host, quint16(m_port));
     if (!awaitReply(ConnectionTimedOut))
         return;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(InvalidUserName);
         return;
     }
+    if (m_security != PlainPop3 && !secureSession())
+        return;
     if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(InvalidUserNameOrPassword);
         return;
     }
     if (!exchange("PASS " + commandText(m_password), Shape::SingleLine, ConnectionTimedOut))
         return;
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(ServerNotResponding);
         return;
     }
-    m_reader.clearBuffer();
     if (!exchange("STAT", Shape::SingleLine, ConnectionTimedOut))
         return;
 
-    // "+OK 2 320": a count that is missing or does not fit leaves the previous count.
-    if (const int count = parseCount(piece(m_reader.statusLine(), 1)); count >= 0)
+    if (m_reply.mark == '+') {
+        // "+OK 2 320": without a whole-number count there is nothing to walk safely.
+        const int count = parseCount(piece(m_reply.statusLine(), 1));
+        if (count < 0) {
+            emit Error(InvalidMessageCount);
+            return;
+        }
         m_numberOfMessages = count;
-    if (m_reader.replyMark() == '+') {
         emit Connected();
         m_status = 1;
     }
 
-    m_reader.clearBuffer();
     if (!exchange("LIST", Shape::MultiLine, ConnectionTimedOut))
         return;
-    m_contents = m_reader.buffer();
+    m_contents = m_reply.bytes;
     if (m_numberOfMessages <= 0)
         return;
     parseListing();
@@ -125,34 +197,104 @@ void BasicPOP::Connect()
         return;
 
     // UIDL is optional in POP3: a refusal leaves every message without a unique id.
-    m_reader.clearBuffer();
     if (!exchange("UIDL", Shape::MultiLine, ConnectionTimedOut))
         return;
-    parseUniqueIds();
-}
-
-void BasicPOP::parseUniqueIds()
-{
-    // "+OK" then one line per message: its number, a space, its id (printable ASCII).
-    const QByteArrayView reply(m_reader.buffer());
-    qsizetype from = reply.indexOf("\r\n");
-    if (from < 0 || m_reader.replyMark() != '+')
-        return;
-    from += 2;
-    while (from < reply.size()) {
-        qsizetype end = reply.indexOf("\r\n", from);
-        if (end < 0)
-            end = reply.size();
-        const QByteArrayView line = reply.sliced(from, end - from);
-        if (line == ".")
-            break;
+    forEachDataLine(m_reply, [this](QByteArrayView line) {
+        // The message number, a space, the id (printable ASCII).
         const int number = parseCount(piece(line, 0));
         const QByteArrayView id = piece(line, 1);
         const bool printable = std::all_of(id.begin(), id.end(), [](char c) { return c > 0x20 && c < 0x7f; });
         if (number > 0 && !id.isEmpty() && printable)
             m_uniqueIds.insert(number, QString::fromLatin1(id));
-        from = end + 2;
+    });
+}
+
+bool BasicPOP::secureSession()
+{
+    if (m_security == Stls && !upgradeWithStls())
+        return false;
+    // A certificate that failed verification got this far only when it is the trusted one; one
+    // that passed must still be that one when the account trusts a single certificate.
+    m_peerCertificate = m_socket.peerCertificate();
+    const QString fingerprint = certificateFingerprint(m_peerCertificate);
+    if (!m_socket.isEncrypted() || (!m_trustedCertificate.isEmpty() && fingerprint != m_trustedCertificate)) {
+        refuse(CertificateNotTrusted +
+               QStringLiteral("It is not the certificate trusted for this account (SHA-256 fingerprint %1)")
+                   .arg(fingerprint));
+        return false;
     }
+    return true;
+}
+
+bool BasicPOP::upgradeWithStls()
+{
+    using Shape = Pop3ReplyReader::Shape;
+    if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
+        return false;
+    if (m_reply.mark != '+' || !hasCapability(m_reply, "STLS")) {
+        refuse(StlsNotOffered);
+        return false;
+    }
+    if (!exchange("STLS", Shape::SingleLine, ConnectionTimedOut))
+        return false;
+    if (m_reply.mark != '+') {
+        refuse(StlsRefused);
+        return false;
+    }
+    // Bytes after the reply to STLS came in clear text, where anyone on the way could have put
+    // them: the reader finds them out of step, and none may reach the encrypted session.
+    QCoreApplication::processEvents();
+    if (m_abortFlag)
+        return false;
+    if (m_reader.heldBytes() > 0 || m_socket.bytesAvailable() > 0) {
+        refuse(ServerOutOfStep);
+        return false;
+    }
+    m_socket.startClientEncryption();
+    return awaitEncrypted();
+}
+
+bool BasicPOP::awaitEncrypted()
+{
+    m_elapsedSeconds = 0;
+    m_timer.start();
+    while (!m_socket.isEncrypted() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_timer.stop();
+    if (m_abortFlag)
+        return false;
+    if (m_socket.isEncrypted())
+        return true;
+    refuse(ConnectionTimedOut);
+    return false;
+}
+
+// Ends the log-in: the connection is closed first, so nothing more can be sent on it.
+void BasicPOP::refuse(const QString &errorText)
+{
+    closeSocket();
+    emit Error(errorText);
+}
+
+void BasicPOP::onSslErrors(const QList<QSslError> &errors)
+{
+    m_peerCertificate = m_socket.peerCertificate();
+    const QString fingerprint = certificateFingerprint(m_peerCertificate);
+    if (!m_trustedCertificate.isEmpty() && fingerprint == m_trustedCertificate) {
+        m_socket.ignoreSslErrors();
+        return;
+    }
+    // Not ignored, the errors end the handshake; onSocketError then reports this text.
+    QStringList reasons;
+    for (const QSslError &error : errors) {
+        if (!reasons.contains(error.errorString()))
+            reasons.append(error.errorString());
+    }
+    if (!m_trustedCertificate.isEmpty())
+        reasons.append(QStringLiteral("it is not the certificate trusted for this account"));
+    m_certificateProblem =
+        reasons.join(QStringLiteral("; ")) +
+        (fingerprint.isEmpty() ? QString() : QStringLiteral(" (SHA-256 fingerprint %1)").arg(fingerprint));
 }
 
 void BasicPOP::parseListing()
@@ -160,24 +302,21 @@ void BasicPOP::parseListing()
     // Sizes are stored under the message number that starts each line; a line that cannot be
     // read leaves its message without a size (MsgSize -1), so no decision is taken on it.
     m_messageSizes.clear();
-    const QByteArray &buffer = m_reader.buffer();
-    const QByteArrayView reply(buffer);
-    qsizetype from = reply.indexOf("\r\n");
-    if (from < 0 || m_reader.replyMark() != '+')
+    if (m_reply.mark != '+')
         return;
-    from += 2;
-    while (from < reply.size()) {
-        qsizetype end = reply.indexOf("\r\n", from);
-        if (end < 0)
-            end = reply.size();
-        const QByteArrayView line = reply.sliced(from, end - from);
-        if (line == ".")
-            break;
+    int highest = 0;
+    forEachDataLine(m_reply, [&](QByteArrayView line) {
         const int number = parseCount(piece(line, 0));
         const int size = parseCount(piece(line, 1));
+        if (number > 0)
+            highest = std::max(highest, number);
         if (number > 0 && size >= 0)
             m_messageSizes.insert(number, size);
-        from = end + 2;
+    });
+    // The listing names the messages there are; numbers beyond it are not walked.
+    if (m_numberOfMessages > highest) {
+        m_numberOfMessages = highest;
+        emit Error(CountBeyondListing);
     }
 }
 
@@ -193,17 +332,24 @@ void BasicPOP::Disconnect()
         closeSocket();
         return;
     }
-    // The server commits the session's deletions on QUIT, so the command is flushed and the
-    // connection closed gracefully, without waiting for the reply.
-    m_localClose = true;
-    m_socket.write("QUIT \r\n");
-    m_socket.flush();
-    m_socket.disconnectFromHost();
+    // The server carries out the session's deletions only when it accepts QUIT, so its reply is
+    // awaited. A session without deletions has nothing to lose when that reply does not come.
+    const bool deletions = !m_deletesAccepted.isEmpty();
+    m_quitting = true;
+    const bool replied = exchange("QUIT", Pop3ReplyReader::Shape::SingleLine,
+                                  deletions ? DeletionsNotConfirmed : QString());
+    m_quitting = false;
+    if (replied && m_reply.mark == '+')
+        m_deletesDone = m_deletesAccepted;
+    else if (replied && deletions)
+        emit Error(DeletionsNotConfirmed);
+    closeSocket();
 }
 
 void BasicPOP::GetMessageInfo(int MessageNumber)
 {
     using Shape = Pop3ReplyReader::Shape;
+    m_infoComplete = false;
     if (MessageNumber < 1 || MessageNumber > m_numberOfMessages) {
         emit Error(NumMsgsInInfo);
         return;
@@ -215,24 +361,23 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
     }
     const QByteArray number = QByteArray::number(MessageNumber);
     m_contents.clear();
-    m_reader.clearBuffer();
     if (!exchange("TOP " + number + " 1", Shape::MultiLine, NoMessageReply))
         return;
-    if (m_reader.replyMark() == '-') {
+    if (m_reply.mark == '-') {
         // TOP is optional in POP3: fall back to the whole message.
-        m_reader.clearBuffer();
         if (!exchange("RETR " + number, Shape::MultiLine, NoMessageReply))
             return;
     }
-    m_contents = m_reader.buffer();
+    m_contents = m_reply.bytes;
     // An error reply holds no headers; reading it would make up a message without From or
     // Subject, and filters would delete the real one on its strength.
-    if (m_reader.replyMark() != '+') {
+    if (m_reply.mark != '+') {
         emit Error(MessageRefused);
         return;
     }
 
-    const QByteArray &buffer = m_reader.buffer();
+    // Only this reply's own bytes are read, up to its terminator.
+    const QByteArray &buffer = m_reply.bytes;
     m_msgFrom = GetHeaderValue(buffer, "From:");
     m_msgTo = GetHeaderValue(buffer, "To:");
     m_msgSubject = GetHeaderValue(buffer, "Subject:");
@@ -241,6 +386,7 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         m_msgPriority = PriorityNumber(priority);
     m_msgContentType = GetHeaderValue(buffer, "Content-Type:");
     m_msgContentTransferEncoding = GetHeaderValue(buffer, "Content-Transfer-Encoding:");
+    m_infoComplete = true;
 }
 
 void BasicPOP::DeleteMessage(int MessageNumber)
@@ -254,19 +400,35 @@ void BasicPOP::DeleteMessage(int MessageNumber)
         emit Error(NotConnSock);
         return;
     }
-    // The reply is appended to what the buffer holds; a refusal is not reported.
-    exchange("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine, ServerTimedOut);
-    m_contents = m_reader.buffer();
+    if (!exchange("DELE " + QByteArray::number(MessageNumber), Pop3ReplyReader::Shape::SingleLine, ServerTimedOut))
+        return;
+    m_contents += m_reply.bytes;
+    if (m_reply.mark == '+')
+        m_deletesAccepted.insert(MessageNumber);
+    else
+        emit Error(DeletionRefused);
 }
 
 void BasicPOP::onReadyRead()
 {
-    const QByteArray chunk = m_socket.readAll();
-    if (m_reader.append(chunk))
+    switch (m_reader.append(m_socket.readAll())) {
+    case Pop3ReplyReader::Outcome::Ok:
         return;
-    closeSocket();
-    emit Error(ReplyTooLarge);
-    m_abortFlag = true;
+    case Pop3ReplyReader::Outcome::TooLarge:
+        closeSocket();
+        emit Error(ReplyTooLarge);
+        m_abortFlag = true;
+        return;
+    case Pop3ReplyReader::Outcome::OutOfStep:
+        // Whatever follows the reply to QUIT no longer matters: the session is over.
+        if (m_quitting && m_reader.hasReply())
+            return;
+        // The stream no longer lines up with our commands: no later reply can be trusted.
+        closeSocket();
+        emit Error(ServerOutOfStep);
+        m_abortFlag = true;
+        return;
+    }
 }
 
 void BasicPOP::onSocketError(QAbstractSocket::SocketError error)
@@ -275,7 +437,11 @@ void BasicPOP::onSocketError(QAbstractSocket::SocketError error)
     // ourselves concern nobody.
     if (error == QAbstractSocket::RemoteHostClosedError || m_localClose)
         return;
-    const QString description = m_socket.errorString();
+    // A refused certificate ends the handshake with a generic error; its reason says more.
+    const QString description =
+        error == QAbstractSocket::SslHandshakeFailedError && !m_certificateProblem.isEmpty()
+            ? CertificateNotTrusted + m_certificateProblem
+            : m_socket.errorString();
     emit Error(description);
     closeSocket();
     m_abortFlag = true;
@@ -287,12 +453,23 @@ void BasicPOP::onSocketDisconnected()
         return;
     if (m_socket.bytesAvailable() > 0)
         onReadyRead();
+    // The server may close the connection as it answers QUIT: that is the session's normal end.
+    if (m_quitting)
+        return;
     m_status = 0;
     emit Disconnected();
 }
 
 bool BasicPOP::exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError)
 {
+    // Bytes that came in while nothing was awaited are found out of step now, before they could
+    // be taken for this command's reply.
+    QCoreApplication::processEvents();
+    if (m_abortFlag || m_socket.state() != QAbstractSocket::ConnectedState) {
+        if (!m_abortFlag && !timeoutError.isEmpty())
+            emit Error(timeoutError);
+        return false;
+    }
     m_reader.expect(shape);
     m_socket.write(command + "\r\n");
     m_socket.flush(); // out now, not on the next turn of the event loop
@@ -303,17 +480,25 @@ bool BasicPOP::awaitReply(const QString &timeoutError)
 {
     m_elapsedSeconds = 0;
     m_timer.start();
-    while (!m_reader.responseComplete() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
+    // A server that closes the connection ends only the wait for QUIT; any other wait runs on to
+    // its time-out, as a closed connection may still have delivered the reply.
+    const auto closedWhileQuitting = [this] {
+        return m_quitting && m_socket.state() == QAbstractSocket::UnconnectedState;
+    };
+    while (!m_reader.hasReply() && m_elapsedSeconds <= m_timeOut && !m_abortFlag && !closedWhileQuitting())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_timer.stop();
     if (m_abortFlag)
         return false;
-    if (m_reader.responseComplete())
+    if (m_reader.hasReply()) {
+        m_reply = m_reader.takeReply();
         return true;
+    }
     // The stream can no longer be trusted to line up with our commands: a late reply would be
     // taken for the next one's.
     closeSocket();
-    emit Error(timeoutError);
+    if (!timeoutError.isEmpty())
+        emit Error(timeoutError);
     return false;
 }
 

@@ -4,8 +4,11 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslSocket>
+#include <QSet>
 #include <QString>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace wrenkit {
@@ -22,6 +25,8 @@ class BasicPOP : public QObject
     Q_PROPERTY(QString Password READ Password WRITE setPassword)
     Q_PROPERTY(int Port READ Port WRITE setPort)
     Q_PROPERTY(int TimeOut READ TimeOut WRITE setTimeOut)
+    Q_PROPERTY(int Security READ Security WRITE setSecurity)
+    Q_PROPERTY(QString TrustedCertificate READ TrustedCertificate WRITE setTrustedCertificate)
     Q_PROPERTY(QString MsgFrom READ MsgFrom)
     Q_PROPERTY(QString MsgTo READ MsgTo)
     Q_PROPERTY(QString MsgSubject READ MsgSubject)
@@ -34,6 +39,7 @@ class BasicPOP : public QObject
     Q_PROPERTY(int NumberOfMessages READ NumberOfMessages)
     Q_PROPERTY(int Status READ Status)
     Q_PROPERTY(QString StatusText READ StatusText)
+    Q_PROPERTY(bool InfoComplete READ InfoComplete)
 
 public:
     // The error texts the control reports besides the socket's own descriptions.
@@ -50,6 +56,23 @@ public:
     static inline const QString NotConnSock = QStringLiteral("Not Conn Sock");
     static inline const QString ServerTimedOut = QStringLiteral("Server Timed Out");
     static inline const QString ReplyTooLarge = QStringLiteral("Reply Too Large");
+    static inline const QString StlsNotOffered = QStringLiteral("Server Does Not Offer STLS");
+    static inline const QString StlsRefused = QStringLiteral("Server Refused STLS");
+    // Followed by the reason and the certificate's SHA-256 fingerprint.
+    static inline const QString CertificateNotTrusted = QStringLiteral("Certificate Not Trusted: ");
+    static inline const QString TlsNotAvailable = QStringLiteral("Secure Connections Not Available");
+
+    // The values of Security.
+    enum SecurityMode { PlainPop3 = 0, Stls = 1, ImplicitTls = 2 };
+    // Bytes came that answer no command sent: the server is out of step with the client.
+    static inline const QString ServerOutOfStep = QStringLiteral("Server Out Of Step");
+    // A positive STAT reply without a whole-number count.
+    static inline const QString InvalidMessageCount = QStringLiteral("Invalid Message Count");
+    // STAT counted messages beyond the highest number of the listing; those are not examined.
+    static inline const QString CountBeyondListing = QStringLiteral("Message Count Beyond Listing");
+    static inline const QString DeletionRefused = QStringLiteral("Server Refused Deletion");
+    // The session had deletions, and the server did not accept QUIT, which carries them out.
+    static inline const QString DeletionsNotConfirmed = QStringLiteral("Deletions Not Confirmed");
 
     explicit BasicPOP(QObject *parent = nullptr);
     ~BasicPOP() override;
@@ -64,6 +87,17 @@ public:
     void setPort(int port) { m_port = port; }
     int TimeOut() const { return m_timeOut; }
     void setTimeOut(int seconds) { m_timeOut = seconds; }
+    // How Connect secures the session: plain POP3, plain upgraded with STLS before USER, or TLS
+    // from the first byte. A value outside 0..2 is ignored.
+    int Security() const { return m_security; }
+    void setSecurity(int mode);
+    // The SHA-256 fingerprint of the one certificate to accept although it fails verification;
+    // with one set, every other certificate is refused. Colons, blanks and letter case do not
+    // matter; text that is no SHA-256 fingerprint sets none. Reads as 64 lowercase hex digits.
+    QString TrustedCertificate() const { return m_trustedCertificate; }
+    void setTrustedCertificate(const QString &fingerprint);
+    // The certificate the server presented in the latest Connect; null when there was none.
+    QSslCertificate PeerCertificate() const { return m_peerCertificate; }
 
     QString MsgFrom() const { return m_msgFrom; }
     QString MsgTo() const { return m_msgTo; }
@@ -78,6 +112,9 @@ public:
     int NumberOfMessages() const { return m_numberOfMessages; }
     int Status() const { return m_status; }
     QString StatusText() const { return {}; }
+    // True when the last GetMessageInfo filled the message properties from that message's own
+    // complete reply; false after a failed, refused or cancelled read.
+    bool InfoComplete() const { return m_infoComplete; }
 
     // Milliseconds per tick of the wait timer; one second unless a test shortens it.
     void setTickInterval(int ms) { m_timer.setInterval(ms); }
@@ -88,6 +125,9 @@ public slots:
     // The server's lasting identity of a message of this session (its UIDL answer), or the empty
     // text when the server gave none.
     QString UniqueID(int MessageNumber) const { return m_uniqueIds.value(MessageNumber); }
+    // True once the server has deleted the message: it accepted its DELE and then QUIT, which is
+    // when a POP3 server carries out the session's deletions. Until the next Connect.
+    bool MessageDeleted(int MessageNumber) const { return m_deletesDone.contains(MessageNumber); }
 
     void Connect();
     void KillConn();
@@ -104,18 +144,26 @@ private:
     void onReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
     void onSocketDisconnected();
+    void onSslErrors(const QList<QSslError> &errors);
 
-    // Sends one command line and awaits its reply of the given shape; see awaitReply.
+    // The STLS upgrade where asked for, then the check of the certificate against the trusted
+    // one. False, after reporting why, when the log-in must not go on.
+    bool secureSession();
+    bool upgradeWithStls();
+    bool awaitEncrypted();
+    void refuse(const QString &errorText);
+
+    // Sends one command line and awaits its reply of the given shape, which then is m_reply; see
+    // awaitReply.
     bool exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError);
-    // Pumps the event loop until the current reply is complete (true), the wait is aborted
+    // Pumps the event loop until the awaited reply is complete (true), the wait is aborted
     // (false, silently) or TimeOut seconds pass (false, after closing the connection and
-    // reporting timeoutError).
+    // reporting timeoutError unless it is empty).
     bool awaitReply(const QString &timeoutError);
     void closeSocket();
     void parseListing();
-    void parseUniqueIds();
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     QTimer m_timer;
     Pop3ReplyReader m_reader;
 
@@ -124,6 +172,10 @@ private:
     QString m_password;
     int m_port = 0;
     int m_timeOut = 0;
+    int m_security = PlainPop3;
+    QString m_trustedCertificate;
+    QSslCertificate m_peerCertificate;
+    QString m_certificateProblem; // why the presented certificate is refused; empty when it is not
 
     QString m_msgFrom;
     QString m_msgTo;
@@ -138,6 +190,11 @@ private:
     int m_elapsedSeconds = 0;
     bool m_abortFlag = false;
     bool m_localClose = false; // the connection is being closed by us: no close event
+    bool m_quitting = false;   // QUIT was sent: the server may close the connection
+    bool m_infoComplete = false;
+    Pop3ReplyReader::Reply m_reply; // the reply to the last command
+    QSet<int> m_deletesAccepted;    // DELE answered positively in this session
+    QSet<int> m_deletesDone;        // ... and QUIT too
     QHash<int, int> m_messageSizes; // MessageSizes, by message number
     QHash<int, QString> m_uniqueIds; // UIDL answers of this session, by message number
     QByteArray m_contents;          // MsgContents: the last LIST, TOP or RETR reply

@@ -2,66 +2,88 @@
 
 namespace wrenkit {
 
-void Pop3ReplyReader::clearBuffer()
+void Pop3ReplyReader::reset()
 {
-    m_buffer.clear();
-    expect(m_shape);
+    m_awaited.clear();
+    m_done.clear();
+    m_doneBytes = 0;
+    m_current.clear();
+    m_statusEnd = -1;
+    m_scanFrom = 0;
 }
 
 void Pop3ReplyReader::expect(Shape shape)
 {
-    m_shape = shape;
-    m_replyStart = m_scanFrom = m_buffer.size();
-    m_statusEnd = -1;
-    m_mark = 0;
-    m_complete = false;
+    m_awaited.enqueue(shape);
 }
 
-bool Pop3ReplyReader::append(QByteArrayView chunk)
+Pop3ReplyReader::Outcome Pop3ReplyReader::append(QByteArrayView chunk)
 {
-    if (chunk.size() > m_maxBytes - m_buffer.size())
-        return false;
-    m_buffer.append(chunk);
-    scan();
+    if (chunk.isEmpty())
+        return Outcome::Ok;
+    if (chunk.size() > m_maxBytes - heldBytes())
+        return Outcome::TooLarge;
+    m_current.append(chunk);
+    if (scan())
+        return Outcome::Ok;
+    m_current.clear();
+    m_statusEnd = -1;
+    m_scanFrom = 0;
+    m_awaited.clear();
+    return Outcome::OutOfStep;
+}
+
+Pop3ReplyReader::Reply Pop3ReplyReader::takeReply()
+{
+    Reply reply = m_done.dequeue();
+    m_doneBytes -= reply.bytes.size();
+    return reply;
+}
+
+bool Pop3ReplyReader::scan()
+{
+    while (!m_current.isEmpty()) {
+        if (m_awaited.isEmpty())
+            return false;
+        const Shape shape = m_awaited.head();
+        if (m_statusEnd < 0) {
+            const qsizetype crlf = m_current.indexOf("\r\n", std::max<qsizetype>(m_scanFrom - 1, 0));
+            if (crlf < 0) {
+                m_scanFrom = m_current.size();
+                return true;
+            }
+            const char mark = crlf > 0 ? m_current.at(0) : 0;
+            if (shape != Shape::Greeting && mark != '+' && mark != '-')
+                return false;
+            if (shape != Shape::MultiLine || mark == '-') {
+                finishReply(crlf + 2, mark);
+                continue;
+            }
+            // The terminating line may follow the status line at once ("+OK\r\n.\r\n").
+            m_statusEnd = m_scanFrom = crlf;
+        }
+        // Multi-line: the reply ends with a line holding a single full stop, that is CR LF "." CR
+        // LF counted from the CR LF that ends the status line. Lines starting with "." are
+        // byte-stuffed, so no other line can be a lone full stop.
+        const qsizetype end = m_current.indexOf("\r\n.\r\n", m_scanFrom);
+        if (end < 0) {
+            m_scanFrom = std::max<qsizetype>(m_scanFrom, m_current.size() - 4);
+            return true;
+        }
+        finishReply(end + 5, '+');
+    }
     return true;
 }
 
-QByteArrayView Pop3ReplyReader::statusLine() const
+void Pop3ReplyReader::finishReply(qsizetype end, char mark)
 {
-    if (m_statusEnd < 0)
-        return {};
-    return QByteArrayView(m_buffer).sliced(m_replyStart, m_statusEnd - m_replyStart);
-}
-
-void Pop3ReplyReader::scan()
-{
-    if (m_complete)
-        return;
-    if (m_statusEnd == -1) {
-        const qsizetype crlf = m_buffer.indexOf("\r\n", std::max(m_replyStart, m_scanFrom - 1));
-        if (crlf < 0) {
-            m_scanFrom = m_buffer.size();
-            return;
-        }
-        m_statusEnd = crlf;
-        m_mark = crlf > m_replyStart ? m_buffer.at(m_replyStart) : 0;
-        if (m_shape == Shape::SingleLine || m_mark == '-') {
-            m_complete = true;
-            return;
-        }
-        // The terminating line may follow the status line at once ("+OK\r\n.\r\n").
-        m_scanFrom = crlf;
-    }
-    // Multi-line: the reply ends with a line holding a single full stop, that is CR LF "." CR LF
-    // counted from the CR LF that ends the status line. Lines starting with "." are byte-stuffed,
-    // so no other line can be a lone full stop.
-    const qsizetype from = std::max<qsizetype>(m_scanFrom, 0);
-    const qsizetype end = m_buffer.indexOf("\r\n.\r\n", from);
-    if (end >= 0) {
-        m_complete = true;
-        return;
-    }
-    m_scanFrom = std::max<qsizetype>(from, m_buffer.size() - 4);
+    Reply reply{m_current.first(end), mark};
+    m_current.remove(0, end);
+    m_doneBytes += reply.bytes.size();
+    m_done.enqueue(std::move(reply));
+    m_awaited.dequeue();
+    m_statusEnd = -1;
+    m_scanFrom = 0;
 }
 
 } // namespace wrenkit

@@ -2,56 +2,68 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QQueue>
 
 namespace wrenkit {
 
-// Frames POP3 replies out of the byte stream that the socket delivers in arbitrary chunks.
+// Cuts the byte stream that the socket delivers in arbitrary chunks into POP3 replies.
 //
-// The receive buffer collects every chunk since it was last cleared (the control shows it as
-// MsgContents). Within it, the current reply starts where expect() was called: its sign is the
-// first character of its status line, a single-line reply is complete at its CR LF, and a
-// multi-line reply is complete at its terminating line (a lone "."), or at once when its status
-// line is negative. The buffer is bounded: past maxBufferBytes() append() refuses the chunk.
+// Every command sent pushes the shape of the reply it awaits (expect()); incoming bytes are cut
+// exactly at each reply's terminator and handed out in order (takeReply()). A reply never holds a
+// byte past its terminator. Bytes that arrive while no reply is awaited, or a reply to a command
+// whose status line begins with neither "+" nor "-", mean the server is out of step with the
+// client. The bytes held (the reply in progress and the replies not yet taken) are bounded.
 class Pop3ReplyReader
 {
 public:
-    enum class Shape { SingleLine, MultiLine };
+    // The greeting is one line whatever its sign; a command's reply is one line, or many up to a
+    // line holding a lone full stop when its status line is positive.
+    enum class Shape { Greeting, SingleLine, MultiLine };
+    enum class Outcome { Ok, TooLarge, OutOfStep };
+
+    struct Reply
+    {
+        QByteArray bytes; // from the status line up to and including the terminator
+        char mark = 0;    // first character of the status line; 0 for an empty one
+        // The status line without its CR LF.
+        QByteArrayView statusLine() const { return QByteArrayView(bytes).first(bytes.indexOf("\r\n")); }
+    };
 
     // Well above any real header or message a desktop checker reads with RETR.
     static constexpr qsizetype DefaultMaxBufferBytes = qsizetype(128) * 1024 * 1024;
 
-    // Forgets the collected data (ReceiveBuffer); the next byte begins a new reply of the same shape.
-    void clearBuffer();
-    // The next byte received begins a new reply of the given shape; clears ReplyMark.
+    // A new connection: nothing awaited, nothing held.
+    void reset();
+    // A command was sent: its reply of this shape joins the queue of awaited replies.
     void expect(Shape shape);
-    // Forgets the sign of the current reply without starting a new one.
-    void clearReplyMark() { m_mark = 0; }
 
-    // Appends one chunk. Returns false, keeping nothing of it, when the buffer would exceed its cap.
-    bool append(QByteArrayView chunk);
+    // Takes one chunk. TooLarge keeps nothing of it; OutOfStep keeps the complete replies before
+    // the first byte that was out of step and drops the rest, which can no longer be trusted.
+    Outcome append(QByteArrayView chunk);
 
-    const QByteArray &buffer() const { return m_buffer; }
-    // First character of the current reply's status line, once that line is complete; 0 before.
-    char replyMark() const { return m_mark; }
-    bool statusLineComplete() const { return m_statusEnd >= 0; }
-    // The status line of the current reply without its CR LF (empty until complete).
-    QByteArrayView statusLine() const;
-    bool responseComplete() const { return m_complete; }
+    bool hasReply() const { return !m_done.isEmpty(); }
+    // The oldest complete reply not yet taken.
+    Reply takeReply();
+    // Replies awaited that have not arrived in full.
+    qsizetype awaited() const { return m_awaited.size(); }
+    // Bytes held: the reply in progress and the complete replies not yet taken.
+    qsizetype heldBytes() const { return m_current.size() + m_doneBytes; }
 
     qsizetype maxBufferBytes() const { return m_maxBytes; }
     void setMaxBufferBytes(qsizetype bytes) { m_maxBytes = bytes; }
 
 private:
-    void scan();
+    // Cuts complete replies off m_current; false when the server is out of step.
+    bool scan();
+    void finishReply(qsizetype end, char mark);
 
-    QByteArray m_buffer;
-    qsizetype m_maxBytes = DefaultMaxBufferBytes;
-    Shape m_shape = Shape::SingleLine;
-    qsizetype m_replyStart = 0; // offset of the current reply in m_buffer
+    QQueue<Shape> m_awaited;
+    QQueue<Reply> m_done;
+    qsizetype m_doneBytes = 0;
+    QByteArray m_current;       // bytes of the reply in progress
     qsizetype m_statusEnd = -1; // offset of the CR LF that ends its status line
-    qsizetype m_scanFrom = 0;   // where the search for the terminator goes on
-    char m_mark = 0;
-    bool m_complete = false;
+    qsizetype m_scanFrom = 0;   // where the search for its terminator goes on
+    qsizetype m_maxBytes = DefaultMaxBufferBytes;
 };
 
 } // namespace wrenkit

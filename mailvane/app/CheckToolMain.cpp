@@ -21,6 +21,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -57,22 +58,33 @@ void printJson(const QList<ListedMessage> &listed, const QList<RejectedMessage> 
     QTextStream(stdout) << QJsonDocument(result).toJson(QJsonDocument::Compact) << '\n';
 }
 
+// Padded to width characters, to the left (negative width) or to the right. Rows are built by
+// concatenation: a text of a message is never read as a format, so "50%4" stays as it is.
+QString column(const QString &text, int width)
+{
+    return width < 0 ? text.leftJustified(-width) : text.rightJustified(width);
+}
+
+QString row(const QString &key, const QString &from, const QString &subject, const QString &size,
+            const QString &account)
+{
+    return column(key, -8) + "  " + column(from.left(32), -32) + "  " + column(subject.left(32), -32) + "  " +
+           column(size, 8) + "  " + account + '\n';
+}
+
 void printText(const QList<ListedMessage> &listed, const QList<RejectedMessage> &rejected, const QStringList &errors,
                const StatusSink &status, bool dryRun)
 {
     QTextStream out(stdout);
     if (!listed.isEmpty()) {
-        out << QStringLiteral("%1  %2  %3  %4  %5\n")
-                   .arg("Key", -8).arg("From", -32).arg("Subject", -32).arg("Size", 8).arg("Account");
+        out << row("Key", "From", "Subject", "Size", "Account");
         for (const ListedMessage &m : listed)
-            out << QStringLiteral("%1  %2  %3  %4  %5\n")
-                       .arg(m.key, -8).arg(m.from.left(32), -32).arg(m.subject.left(32), -32).arg(m.size, 8)
-                       .arg(m.account);
+            out << row(m.key, m.from, m.subject, m.size, m.account);
     }
     for (const RejectedMessage &m : rejected) {
         const QString action = m.deleted ? "Deleted" : dryRun ? "Would delete" : "Not deleted";
-        out << QStringLiteral("%1 message %2 of %3 (%4): %5 / %6\n")
-                   .arg(action).arg(m.number).arg(m.account, rejectReasonName(m.reason), m.from, m.subject);
+        out << action << " message " << m.number << " of " << m.account << " (" << rejectReasonName(m.reason)
+            << "): " << m.from << " / " << m.subject << '\n';
     }
     for (const QString &error : errors)
         out << "Error: " << error << '\n';
@@ -141,5 +153,8 @@ int main(int argc, char *argv[])
         printText(list.messages(), rejected, errors, status, parser.isSet(dryRun));
     if (!summary)
         return EndedEarly;
-    return errors.isEmpty() ? CheckedCleanly : CheckedWithErrors;
+    // A message a filter rejected that is still on the server is a failure, whatever its cause.
+    const bool allDeleted = parser.isSet(dryRun) || std::all_of(rejected.begin(), rejected.end(),
+                                                                [](const RejectedMessage &m) { return m.deleted; });
+    return errors.isEmpty() && allDeleted ? CheckedCleanly : CheckedWithErrors;
 }

@@ -13,8 +13,10 @@
 
 #include <QLocale>
 #include <QTime>
+#include <algorithm>
 
-namespace {
+namespace
+{
 const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
 }
 
@@ -57,7 +59,8 @@ void CheckCycle::RequestCheck()
     }
     if (!Connected() && !m_config->Connect()) {
         m_status.setPanel(2, QStringLiteral("Not Connected"));
-        if (!m_services.prompter.question(QStringLiteral("Mailvane"), QStringLiteral("Not Connected\r\nCheck Anyway?")))
+        if (!m_services.prompter.question(QStringLiteral("Mailvane"),
+                                          QStringLiteral("Not Connected\r\nCheck Anyway?")))
             return;
     }
     CheckMail();
@@ -72,6 +75,7 @@ void CheckCycle::CheckMail()
     m_busy = true;
     m_newMessageCount = 0;
     m_cancelled = false;
+    m_errorAccount.clear();
     m_status.setPanel(2, QString());
     m_status.setPanel(3, QString());
     m_list.clear();
@@ -111,13 +115,13 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
-    m_bp1.setHost(m_config->Host(i));
-    m_bp1.setUserName(m_config->UserName(i));
-    m_bp1.setPassword(m_config->Password(i));
-    m_bp1.setPort(m_config->Port(i));
+    applyAccount(i);
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
-    if (!Connected()) {
+    // With no connection profile there is nothing to dial: the server is tried as it is, since
+    // the system's report may be wrong (a VPN, a container), and a real lack of network then
+    // gives the socket's own error.
+    if (!Connected() && !(m_config && m_config->ConnectionToUse.isEmpty())) {
         m_dialConnection = 0;
         m_dialConnection = m_services.dialer.dial(m_config ? m_config->ConnectionToUse : QString());
         if (m_dialConnection == 0) {
@@ -131,6 +135,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     // Connect returns when the log-in is over. A log-in that failed without an error of its own
     // (a refused STAT) is reported here, unless the user cancelled it.
     const int errorsBefore = m_errorCount;
+    m_errorAccount = accountName;
     m_bp1.Connect();
     if (m_bp1.Status() != 1) {
         if (m_errorCount == errorsBefore && !m_cancelled)
@@ -140,37 +145,68 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
         return true;
     }
 
+    // Without a listing the count alone bounds the walk; a server that refuses message after
+    // message is not walked to the end of a count it may have made up.
+    constexpr int MaxRefusedInARow = 10;
+    int refusedInARow = 0;
+    QList<RejectedMessage> rejected;
     const int count = m_bp1.NumberOfMessages();
-    for (int j = 1; j <= count; ++j)
-        checkMessage(i, accountName, j);
+    for (int j = 1; j <= count; ++j) {
+        const ReadOutcome outcome = checkMessage(i, accountName, j, rejected);
+        if (outcome != ReadOutcome::Refused || m_bp1.MsgSize() >= 0) {
+            refusedInARow = 0;
+        } else if (++refusedInARow == MaxRefusedInARow) {
+            OnError(TooManyRefused);
+            break;
+        }
+    }
     m_bp1.Disconnect();
+    // A deletion is done only once the server confirmed it by accepting QUIT.
+    for (RejectedMessage &message : rejected) {
+        message.deleted = !m_dryRun && m_bp1.MessageDeleted(message.number);
+        emit messageRejected(message);
+    }
     return true;
 }
 
-void CheckCycle::checkMessage(int i, const QString &accountName, int j)
+void CheckCycle::applyAccount(int i)
 {
-    // After a failed read the control still holds the previous message's headers: the message is
-    // skipped, neither filtered nor listed. It stays on the server for the next check.
+    if (!m_config)
+        return;
+    m_bp1.setHost(m_config->Host(i));
+    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setPassword(m_config->Password(i));
+    m_bp1.setPort(m_config->Port(i));
+    m_bp1.setSecurity(m_config->Security(i));
+    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
+}
+
+CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountName, int j,
+                                                 QList<RejectedMessage> &rejected)
+{
+    // A read that failed or was cut short (by Cancel) leaves the control with the previous
+    // message's headers: the message is skipped, neither filtered nor listed. It stays on the
+    // server for the next check.
     const int errorsBefore = m_errorCount;
     m_bp1.GetMessageInfo(j);
-    if (m_errorCount != errorsBefore)
-        return;
+    if (m_errorCount != errorsBefore || !m_bp1.InfoComplete()) {
+        const bool refused = m_errorCount != errorsBefore && m_lastError == wrenkit::BasicPOP::MessageRefused;
+        return refused ? ReadOutcome::Refused : ReadOutcome::Failed;
+    }
 
     if (const std::optional<RejectReason> reason = filter()) {
-        RejectedMessage rejected{i, accountName, j, m_bp1.MsgFrom(), m_bp1.MsgSubject(), m_bp1.MsgSize(), *reason};
-        if (!m_dryRun) {
-            const int errorsBeforeDelete = m_errorCount;
+        rejected.append({i, accountName, j, m_bp1.MsgFrom(), m_bp1.MsgSubject(), m_bp1.MsgSize(), *reason});
+        if (!m_dryRun)
             m_bp1.DeleteMessage(j);
-            rejected.deleted = m_errorCount == errorsBeforeDelete;
-        }
-        emit messageRejected(rejected);
-        return;
+        return ReadOutcome::Read;
     }
 
     const int size = m_bp1.MsgSize();
-    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(), MessageListModel::sizeText(size),
-                accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(), m_bp1.MsgDate()});
+    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(),
+                MessageListModel::sizeText(size), accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(),
+                m_bp1.MsgDate()});
     ++m_newMessageCount;
+    return ReadOutcome::Read;
 }
 
 std::optional<RejectReason> CheckCycle::filter() const
@@ -188,9 +224,10 @@ std::optional<RejectReason> CheckCycle::filter() const
         return RejectReason::OverSize;
     if (size == 0 && config.BlockZeroLength)
         return RejectReason::ZeroLength;
-    // An empty From is contained in every entry; it names no sender, so it is left to the
-    // blank-From filter.
-    if (!from.isEmpty() && config.SenderIsBlocked(from))
+    // A From of nothing but blanks is contained in every entry with a blank in it; it names no
+    // sender, so it is left to the blank-From filter.
+    const bool namesNoSender = std::all_of(from.begin(), from.end(), [](QChar c) { return c == u' ' || c == u'\t'; });
+    if (!namesNoSender && config.SenderIsBlocked(from))
         return RejectReason::BlockedSender;
     return std::nullopt;
 }
@@ -216,12 +253,16 @@ void CheckCycle::Cancel()
 void CheckCycle::OnError(const QString &ErrorText)
 {
     ++m_errorCount;
+    m_lastError = ErrorText;
+    // With several accounts, the user must see which one failed.
+    const QString text = m_busy && !m_errorAccount.isEmpty() ? m_errorAccount + QStringLiteral(": ") + ErrorText
+                                                              : ErrorText;
     m_status.setPanel(2, QStringLiteral("Error on last attempt"));
     if (m_status.isWindowVisible())
-        m_services.prompter.message(ProgramTitle, ErrorText);
+        m_services.prompter.message(ProgramTitle, text);
     else
-        m_status.setPanel(3, ErrorText);
-    emit errorReported(ErrorText);
+        m_status.setPanel(3, text);
+    emit errorReported(text);
 }
 
 #include "moc_CheckCycle.cpp"

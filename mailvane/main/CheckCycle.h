@@ -43,7 +43,8 @@ struct RejectedMessage
     QString subject;
     int size = -1; // bytes; -1 when the listing gave none
     RejectReason reason = RejectReason::BlankFrom;
-    bool deleted = false; // the DELE was sent and no error was reported
+    // The server accepted the DELE and then QUIT, which is when it carries deletions out.
+    bool deleted = false;
 };
 
 // The mail check cycle: walks the selected accounts of the settings through the POP3 control,
@@ -59,6 +60,9 @@ class CheckCycle : public QObject
     Q_PROPERTY(quint32 DialConnection READ DialConnection)
 
 public:
+    // Reported once when a server refused this many unlisted messages in a row.
+    static inline const QString TooManyRefused = QStringLiteral("Too Many Refused Messages");
+
     CheckCycle(wrenkit::BasicPOP &bp1, MessageListModel &list, StatusSink &status, const CheckServices &services,
                QObject *parent = nullptr);
 
@@ -82,10 +86,17 @@ public slots:
     void NotifyNewMail();
     // The toolbar's Cancel: closes the connection, which ends the wait in progress.
     void Cancel();
+    // Another exchange on the same control (a deletion on the server) holds Busy meanwhile, so that
+    // no check starts in its middle.
+    void setBusy(bool busy) { m_busy = busy; }
+    // Points the control at account i of the settings: host, user name, password, port.
+    void applyAccount(int i);
+    // Reports an error the way an Error event of the control is reported.
+    void ReportError(const QString &text) { OnError(text); }
 
 signals:
     void messageRejected(const RejectedMessage &message);
-    // An error of the POP3 control, as the user was shown it.
+    // An error of the POP3 control, as the user was shown it: the account's name, ": ", the error.
     void errorReported(const QString &text);
     // The check is over: with its summary, or ended early by a failed dial.
     void checkFinished(bool withSummary);
@@ -94,7 +105,9 @@ private:
     void OnError(const QString &ErrorText);
     // Checks account i; false when the whole check must end (the dial failed).
     bool checkAccount(int i, bool &dialled);
-    void checkMessage(int i, const QString &accountName, int j);
+    enum class ReadOutcome { Read, Refused, Failed };
+    // Examines message j: lists it, or notes it in rejected and sends its DELE.
+    ReadOutcome checkMessage(int i, const QString &accountName, int j, QList<RejectedMessage> &rejected);
     // The first filter that rejects the message the control holds, if any.
     std::optional<RejectReason> filter() const;
 
@@ -109,5 +122,7 @@ private:
     int m_newMessageCount = 0;
     quint32 m_dialConnection = 0;
     int m_errorCount = 0; // Error events so far: how a failed step is noticed
+    QString m_lastError;
+    QString m_errorAccount; // the account being checked, named in its errors
     bool m_cancelled = false;
 };

@@ -11,6 +11,31 @@ QByteArray top(const QByteArray &headers)
 {
     return "+OK\r\n" + headers + "\r\nbody\r\n.\r\n";
 }
+
+// Steps of a script: "S:bytes" the server sends, "C:line" the client must send, "X" the server
+// closes.
+void play(ScriptedPop3Server &server, const QStringList &steps)
+{
+    for (const QString &step : steps) {
+        if (step.startsWith("S:"))
+            server.send(step.mid(2).toLatin1());
+        else if (step.startsWith("C:"))
+            server.expect(step.mid(2).toLatin1());
+        else if (step == "X")
+            server.closeConnection();
+    }
+}
+
+QByteArrayList deletesSent(const ScriptedPop3Server &server)
+{
+    QByteArrayList deletes;
+    for (const QByteArray &line : server.received())
+        if (line.startsWith("DELE"))
+            deletes << line;
+    return deletes;
+}
+
+const QString spammer = QStringLiteral("Spammer <spam@junk.example>");
 } // namespace
 
 class TestCheckCycle : public QObject
@@ -25,6 +50,18 @@ private slots:
     void unknownSizeAndEmptyFrom();
     void listedMessagesKeepWhatIdentifiesThem_data();
     void listedMessagesKeepWhatIdentifiesThem();
+    void extraBytesAfterATopReply_data();
+    void extraBytesAfterATopReply();
+    void deletedTellsTheTruth_data();
+    void deletedTellsTheTruth();
+    void fromOfOnlyBlanksIsNoBlockedSender_data();
+    void fromOfOnlyBlanksIsNoBlockedSender();
+    void cancelDuringAHeaderRead();
+    void noDialWithoutAConnectionProfile();
+    void statWithoutACount_data();
+    void statWithoutACount();
+    void countFarBeyondTheListing();
+    void countFarBeyondAMailboxWithoutListing();
     void manualRequest_data();
     void manualRequest();
     void notification_data();
@@ -37,10 +74,10 @@ void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed_data()
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<QByteArrayList>("deletes");
 
-    QTest::newRow("TOP and RETR refused") << true << QStringList{"Server Refused Message"}
+    QTest::newRow("TOP and RETR refused") << true << QStringList{"only: Server Refused Message"}
                                           << QByteArrayList{"DELE 3"};
     QTest::newRow("no reply, connection closed")
-        << false << QStringList{"Server Not Responding or Zero-Length Message", "Connection Lost"} << QByteArrayList{};
+        << false << QStringList{"only: Server Not Responding or Zero-Length Message", "only: Connection Lost"} << QByteArrayList{};
 }
 
 void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed()
@@ -54,7 +91,8 @@ void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed()
     if (refused) {
         server.send("-ERR locked\r\n").expect("RETR 2").send("-ERR locked\r\n");
         // Message 3 has no From: with blank From blocked it is deleted.
-        server.expect("TOP 3 1").send(top("Subject: three\r\n")).expect("DELE 3").send("+OK\r\n").expect("QUIT ");
+        server.expect("TOP 3 1").send(top("Subject: three\r\n")).expect("DELE 3").send("+OK\r\n");
+        server.expect("QUIT").send("+OK\r\n");
     }
     h.addAccount("only", "user", "secret", server.port());
     POPConfig &config = h.loadConfig();
@@ -67,11 +105,7 @@ void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed()
     QTEST(h.errors, "errors");
     QVERIFY(h.busyDuringErrors);
     QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
-    QByteArrayList deletes;
-    for (const QByteArray &line : server.received())
-        if (line.startsWith("DELE"))
-            deletes << line;
-    QTEST(deletes, "deletes");
+    QTEST(deletesSent(server), "deletes");
     QCOMPARE(server.connectionCount(), 1);
     QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
     QCOMPARE(h.finished, QList<bool>{true});
@@ -92,7 +126,7 @@ void TestCheckCycle::errorShownInAMessageBoxWhileTheWindowIsVisible()
     h.cycle.CheckMail();
     QCOMPARE(h.temp.prompter.calls.size(), 1);
     QCOMPARE(h.temp.prompter.calls[0].title, QString("Mailvane 1.0"));
-    QCOMPARE(h.temp.prompter.calls[0].text, QString("Invalid User Name"));
+    QCOMPARE(h.temp.prompter.calls[0].text, QString("only: Invalid User Name"));
     QCOMPARE(panel2AtError, QString("Error on last attempt"));
     QCOMPARE(h.status.panel(3), QString("0 New Message(s)"));
 }
@@ -131,6 +165,7 @@ void TestCheckCycle::settingsReplacedDuringTheCheck()
     ScriptedPop3Server first;
     ScriptedPop3Server second;
     first.login({10}).expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: s\r\n"));
+    first.expect("QUIT").send("+OK\r\n");
     second.login({10});
     h.addAccount("first", "user", "secret", first.port());
     h.addAccount("second", "user", "secret", second.port());
@@ -154,10 +189,10 @@ void TestCheckCycle::unknownSizeAndEmptyFrom()
     CheckHarness h(20);
     ScriptedPop3Server server;
     server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
-    server.expect("STAT").send("+OK 2 99999\r\n").expect("LIST").send("+OK\r\n1 500\r\n.\r\n");
+    server.expect("STAT").send("+OK 2 99999\r\n").expect("LIST").send("+OK\r\n1 500\r\n2 unknown\r\n.\r\n");
     server.expect("UIDL").send("-ERR\r\n");
     server.expect("TOP 1 1").send(top("From: \r\nSubject: empty from\r\n"));
-    server.expect("TOP 2 1").send(top("From: x@example.org\r\nSubject: no size\r\n")).expect("QUIT ");
+    server.expect("TOP 2 1").send(top("From: x@example.org\r\nSubject: no size\r\n")).expect("QUIT").send("+OK\r\n");
     {
         POPConfig setup(h.temp.services());
         setup.AddBlockedSender("someone@example.org");
@@ -195,7 +230,7 @@ void TestCheckCycle::listedMessagesKeepWhatIdentifiesThem()
     server.login({100, 2000}, "user", "secret", withUidl);
     server.expect("TOP 1 1").send(top("From: a@example.org\r\nTo: me@example.org\r\nSubject: one\r\n"
                                       "Date: Mon, 1 Jan 2024 10:00:00 +0000\r\n"));
-    server.expect("TOP 2 1").send(top("From: b@example.org\r\nSubject: two\r\n"));
+    server.expect("TOP 2 1").send(top("From: b@example.org\r\nSubject: two\r\n")).expect("QUIT").send("+OK\r\n");
     h.addAccount("only", "user", "secret", server.port());
     h.loadConfig();
 
@@ -214,6 +249,254 @@ void TestCheckCycle::listedMessagesKeepWhatIdentifiesThem()
     QCOMPARE(second.date, QString("<NotFound>"));
     QCOMPARE(second.sizeBytes, 2000);
     QCOMPARE(h.errors, QStringList());
+}
+
+void TestCheckCycle::extraBytesAfterATopReply_data()
+{
+    QTest::addColumn<QStringList>("afterTop1");
+
+    // Message 1 has no From; the bytes after its reply name a blocked sender. Message 2 is from
+    // that sender too, but its reply comes after the first unexpected byte.
+    const QString reply = "S:" + QString::fromLatin1(top("Subject: one\r\n"));
+    const QString extra = "From: " + spammer + "\r\n\r\n.\r\n";
+    QTest::newRow("in the same chunk") << QStringList{reply + extra};
+    QTest::newRow("written right after") << QStringList{reply, "S:" + extra};
+    QTest::newRow("after the next command went out") << QStringList{reply, "C:TOP 2 1", "S:" + extra};
+}
+
+void TestCheckCycle::extraBytesAfterATopReply()
+{
+    QFETCH(QStringList, afterTop1);
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    play(server, QStringList{"C:TOP 1 1"} + afterTop1 +
+                     QStringList{"C:TOP 2 1", "S:" + QString::fromLatin1(top("From: " + spammer.toLatin1() + "\r\n")),
+                                 "C:DELE 2", "S:+OK\r\n", "C:QUIT", "S:+OK\r\n"});
+    {
+        POPConfig setup(h.temp.services());
+        setup.AddBlockedSender(spammer);
+    }
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QVERIFY(!h.errors.isEmpty());
+    QCOMPARE(h.errors.first(), QString("only: Server Out Of Step"));
+    QCOMPARE(h.errors.count("only: Server Out Of Step"), 1);
+    QVERIFY(deletesSent(server).isEmpty());
+    QVERIFY(h.rejected.isEmpty());
+    for (const ListedMessage &m : h.list.messages())
+        QCOMPARE(m.from, QString("<NotFound>"));
+    QCOMPARE(h.finished, QList<bool>{true});
+}
+
+void TestCheckCycle::deletedTellsTheTruth_data()
+{
+    QTest::addColumn<QStringList>("afterDele"); // what follows DELE 1
+    QTest::addColumn<bool>("cancelAtTop2");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<bool>("deleted");
+
+    const QString friendTop = "S:" + QString::fromLatin1(top("From: friend@example.org\r\nSubject: s\r\n"));
+    const QStringList toQuit{"C:TOP 2 1", friendTop, "C:QUIT"};
+    // The server accepts only "QUIT" without a blank, as strict servers (Cyrus) do.
+    QTest::newRow("DELE and QUIT accepted") << QStringList{"S:+OK\r\n"} + toQuit + QStringList{"S:+OK\r\n"} << false
+                                            << QStringList{} << true;
+    QTest::newRow("QUIT refused") << QStringList{"S:+OK\r\n"} + toQuit + QStringList{"S:-ERR Syntax error\r\n"}
+                                  << false << QStringList{"only: Deletions Not Confirmed"} << false;
+    QTest::newRow("DELE refused") << QStringList{"S:-ERR\r\n"} + toQuit + QStringList{"S:+OK\r\n"} << false
+                                  << QStringList{"only: Server Refused Deletion"} << false;
+    QTest::newRow("time-out after DELE") << QStringList{} << false
+                                         << QStringList{"only: Server Timed Out", "only: Connection Lost"} << false;
+    QTest::newRow("cancelled after DELE") << QStringList{"S:+OK\r\n", "C:TOP 2 1"} << true << QStringList{} << false;
+}
+
+void TestCheckCycle::deletedTellsTheTruth()
+{
+    QFETCH(QStringList, afterDele);
+    QFETCH(bool, cancelAtTop2);
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    play(server, QStringList{"C:TOP 1 1", "S:" + QString::fromLatin1(top("From: " + spammer.toLatin1() + "\r\n")),
+                             "C:DELE 1"} + afterDele);
+    {
+        POPConfig setup(h.temp.services());
+        setup.AddBlockedSender(spammer);
+    }
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+    if (cancelAtTop2)
+        connect(&server, &ScriptedPop3Server::commandReceived, &h.cycle, [&](const QByteArray &line) {
+            if (line == "TOP 2 1")
+                h.cycle.Cancel();
+        });
+
+    h.cycle.CheckMail();
+    QTEST(h.errors, "errors");
+    QCOMPARE(h.rejected.size(), 1);
+    QCOMPARE(h.rejected[0].number, 1);
+    QTEST(h.rejected[0].deleted, "deleted");
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
+    if (afterDele.contains("C:QUIT"))
+        QCOMPARE(server.received().last(), QByteArray("QUIT"));
+    QCOMPARE(h.finished, QList<bool>{true});
+}
+
+void TestCheckCycle::fromOfOnlyBlanksIsNoBlockedSender_data()
+{
+    QTest::addColumn<QByteArray>("fromLine");
+    QTest::addColumn<QString>("blocked");
+    QTest::addColumn<QString>("from");
+
+    QTest::newRow("two blanks") << QByteArray("From:  ") << spammer << " ";
+    QTest::newRow("a blank and a tab") << QByteArray("From: \t ") << "x\t y" << "\t ";
+}
+
+void TestCheckCycle::fromOfOnlyBlanksIsNoBlockedSender()
+{
+    QFETCH(QByteArray, fromLine);
+    QFETCH(QString, blocked);
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100});
+    server.expect("TOP 1 1").send(top(fromLine + "\r\nSubject: s\r\n")).expect("QUIT").send("+OK\r\n");
+    {
+        POPConfig setup(h.temp.services());
+        setup.AddBlockedSender(blocked);
+    }
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QVERIFY(h.rejected.isEmpty());
+    QCOMPARE(h.keys(), QStringList{"A0 M1"});
+    QTEST(h.list.messages()[0].from, "from");
+    QVERIFY(deletesSent(server).isEmpty());
+}
+
+void TestCheckCycle::cancelDuringAHeaderRead()
+{
+    // Message 2's read is cancelled while its reply is late: it must not be taken for a second
+    // message from message 1's sender.
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    server.expect("TOP 1 1").send(top("From: friend@example.org\r\nSubject: one\r\n"));
+    server.expect("TOP 2 1").send(top("From: other@example.org\r\nSubject: two\r\n"), 5000);
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+    connect(&server, &ScriptedPop3Server::commandReceived, &h.cycle, [&](const QByteArray &line) {
+        if (line == "TOP 2 1")
+            h.cycle.Cancel();
+    });
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.keys(), QStringList{"A0 M1"});
+    QCOMPARE(h.cycle.NewMessageCount(), 1);
+    QVERIFY(h.rejected.isEmpty());
+    QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
+}
+
+void TestCheckCycle::noDialWithoutAConnectionProfile()
+{
+    // The system says offline, but there is no profile to dial: the server is tried as it is.
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.login({100});
+    server.expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: s\r\n")).expect("QUIT").send("+OK\r\n");
+    h.addAccount("only", "user", "secret", server.port());
+    POPConfig &config = h.loadConfig();
+    config.ConnectionToUse = QString();
+    config.HangUpWhenDone = true;
+    h.connectivity.connected = false;
+
+    h.cycle.CheckMail();
+    QVERIFY(h.dialer.dialled.isEmpty());
+    QVERIFY(h.dialer.hungUp.isEmpty());
+    QCOMPARE(h.keys(), QStringList{"A0 M1"});
+    QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
+}
+
+void TestCheckCycle::statWithoutACount_data()
+{
+    QTest::addColumn<int>("badAccount");
+    QTest::newRow("on the first account") << 0;
+    QTest::newRow("on the second account") << 1;
+}
+
+void TestCheckCycle::statWithoutACount()
+{
+    QFETCH(int, badAccount);
+    CheckHarness h(20);
+    ScriptedPop3Server servers[2];
+    ScriptedPop3Server &bad = servers[badAccount];
+    ScriptedPop3Server &good = servers[1 - badAccount];
+    bad.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    bad.expect("STAT").send("+OK lots of mail\r\n");
+    good.login({100, 200});
+    good.expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: s\r\n"));
+    good.expect("TOP 2 1").send(top("From: b@example.org\r\nSubject: t\r\n")).expect("QUIT").send("+OK\r\n");
+    h.addAccount("first", "user", "secret", servers[0].port());
+    h.addAccount("second", "user", "secret", servers[1].port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.errors, QStringList{(badAccount == 0 ? "first" : "second") + QString(": Invalid Message Count")});
+    const QString good0 = QString("A%1 M").arg(1 - badAccount);
+    QCOMPARE(h.keys(), (QStringList{good0 + "1", good0 + "2"}));
+    QCOMPARE(bad.received().last(), QByteArray("STAT"));
+    QVERIFY(good.finished());
+}
+
+void TestCheckCycle::countFarBeyondTheListing()
+{
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    QByteArray listing = "+OK\r\n";
+    for (int n = 1; n <= 7; ++n)
+        listing += QByteArray::number(n) + " 100\r\n";
+    server.expect("STAT").send("+OK 2147483647 1\r\n").expect("LIST").send(listing + ".\r\n");
+    server.expect("UIDL").send("-ERR\r\n");
+    for (int n = 1; n <= 7; ++n)
+        server.expect("TOP " + QByteArray::number(n) + " 1").send(top("From: a@example.org\r\nSubject: s\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.errors, QStringList{"only: Message Count Beyond Listing"});
+    QCOMPARE(h.list.rowCount(), 7);
+    QVERIFY(server.finished());
+}
+
+void TestCheckCycle::countFarBeyondAMailboxWithoutListing()
+{
+    // Without a listing, ten refused numbers in a row end the walk.
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    server.expect("STAT").send("+OK 2147483647 1\r\n").expect("LIST").send("-ERR not now\r\n");
+    server.expect("UIDL").send("-ERR\r\n");
+    server.expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: s\r\n"));
+    for (int n = 2; n <= 11; ++n) {
+        const QByteArray number = QByteArray::number(n);
+        server.expect("TOP " + number + " 1").send("-ERR no such message\r\n");
+        server.expect("RETR " + number).send("-ERR no such message\r\n");
+    }
+    server.expect("QUIT").send("+OK\r\n");
+    h.addAccount("only", "user", "secret", server.port());
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QStringList expected(10, "only: Server Refused Message");
+    expected << "only: Too Many Refused Messages";
+    QCOMPARE(h.errors, expected);
+    QCOMPARE(h.keys(), QStringList{"A0 M1"});
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
+    QVERIFY(server.finished());
 }
 
 void TestCheckCycle::manualRequest_data()
@@ -242,7 +525,7 @@ void TestCheckCycle::manualRequest()
     QFETCH(QString, panel2);
     CheckHarness h;
     ScriptedPop3Server server;
-    server.login({});
+    server.login({}).expect("QUIT").send("+OK\r\n");
     if (withAccount)
         h.addAccount("only", "user", "secret", server.port());
     h.loadConfig();

@@ -79,6 +79,11 @@ private slots:
     void listingSizes();
     void statCount_data();
     void statCount();
+    void countBeyondListing();
+    void extraBytesAfterAReply_data();
+    void extraBytesAfterAReply();
+    void quitConfirmsDeletions_data();
+    void quitConfirmsDeletions();
     void messageInfo();
     void messageInfoFailures_data();
     void messageInfoFailures();
@@ -141,7 +146,7 @@ void TestBasicPOP::uniqueIds_data()
                               << QStringList{"whqtswO00WBw418f9t5JxYwZ", "b", "c"};
     QTest::newRow("refused") << QByteArray("-ERR unknown command\r\n") << QStringList{"", "", ""};
     QTest::newRow("by number, unreadable lines skipped")
-        << QByteArray("+OK\r\n3 c\r\nx y\r\n1\r\n2 \x01bad\r\n.\r\n") << QStringList{"", "", "c"};
+        << QByteArray("+OK\r\n3 c\r\nx y\r\n1\r\n2 \x01" "bad\r\n.\r\n") << QStringList{"", "", "c"};
 }
 
 void TestBasicPOP::uniqueIds()
@@ -293,8 +298,8 @@ void TestBasicPOP::listingSizes_data()
     QTest::newRow("size beyond 32 bits and not a number")
         << QByteArray("+OK\r\n1 99999999999\r\n2 abc\r\n3 0\r\n.\r\n") << QList<int>{-1, -1, 0};
     QTest::newRow("listing refused") << QByteArray("-ERR not now\r\n") << QList<int>{-1, -1, -1};
-    QTest::newRow("extra words and an empty line") << QByteArray("+OK 3 messages\r\n1 5 x\r\n\r\n2 6\r\n.\r\n")
-                                                   << QList<int>{5, 6, -1};
+    QTest::newRow("extra words and an empty line") << QByteArray("+OK 3 messages\r\n1 5 x\r\n\r\n3 6\r\n.\r\n")
+                                                   << QList<int>{5, -1, 6};
 }
 
 void TestBasicPOP::listingSizes()
@@ -316,30 +321,58 @@ void TestBasicPOP::statCount_data()
 {
     QTest::addColumn<QByteArray>("stat");
     QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("error"); // empty: the log-in completes
 
-    QTest::newRow("two") << QByteArray("+OK 2 320") << 2;
-    QTest::newRow("zero") << QByteArray("+OK 0 0") << 0;
-    QTest::newRow("beyond 16 bits") << QByteArray("+OK 40000 1") << 40000;
-    QTest::newRow("beyond 32 bits keeps the last count") << QByteArray("+OK 99999999999 1") << 7;
-    QTest::newRow("no count keeps the last count") << QByteArray("+OK") << 7;
-    QTest::newRow("not a number keeps the last count") << QByteArray("+OK many") << 7;
+    QTest::newRow("two") << QByteArray("+OK 2 320") << 2 << "";
+    QTest::newRow("zero") << QByteArray("+OK 0 0") << 0 << "";
+    QTest::newRow("beyond 16 bits") << QByteArray("+OK 40000 1") << 40000 << "";
+    QTest::newRow("beyond 32 bits") << QByteArray("+OK 99999999999 1") << 0 << "Invalid Message Count";
+    QTest::newRow("no count") << QByteArray("+OK") << 0 << "Invalid Message Count";
+    QTest::newRow("not a number") << QByteArray("+OK lots of mail") << 0 << "Invalid Message Count";
+    QTest::newRow("negative") << QByteArray("+OK -3 0") << 0 << "Invalid Message Count";
 }
 
 void TestBasicPOP::statCount()
 {
+    // The count never carries over from an earlier session, which here counted 7 messages.
     QFETCH(QByteArray, stat);
-    // A first session leaves a count of 7.
+    QFETCH(int, count);
+    QFETCH(QString, error);
     server->login({1, 1, 1, 1, 1, 1, 1});
-    play(*server, QStringList{"A"} + loggedIn +
-                      QStringList{"C:STAT", "S:" + QString::fromLatin1(stat) + "\r\n", "C:LIST", "S:+OK\r\n.\r\n",
-                                  "C:UIDL", "S:+OK\r\n.\r\n"});
+    QStringList second = QStringList{"A"} + loggedIn + QStringList{"C:STAT", "S:" + QString::fromLatin1(stat) + "\r\n"};
+    if (error.isEmpty()) {
+        QByteArray listing = "+OK\r\n";
+        for (int n = 1; n <= count; ++n)
+            listing += QByteArray::number(n) + " 1\r\n";
+        second << "C:LIST" << "S:" + QString::fromLatin1(listing) + ".\r\n";
+        if (count > 0)
+            second << "C:UIDL" << "S:-ERR\r\n";
+    }
+    play(*server, second);
     setUp();
     pop->Connect();
     QCOMPARE(pop->NumberOfMessages(), 7);
+    const qsizetype firstSession = server->received().size();
     pop->Connect();
     QVERIFY2(server->unexpected().isEmpty(), server->unexpected());
-    QTEST(pop->NumberOfMessages(), "count");
-    QCOMPARE(log->events, (QStringList{"Connected", "Connected"}));
+    QCOMPARE(pop->NumberOfMessages(), count);
+    QCOMPARE(pop->Status(), error.isEmpty() ? 1 : 0);
+    QCOMPARE(log->events, (QStringList{"Connected", error.isEmpty() ? "Connected" : "Error:" + error}));
+    QCOMPARE(server->received().mid(firstSession).last(), error.isEmpty() ? QByteArray(count > 0 ? "UIDL" : "LIST")
+                                                                           : QByteArray("STAT"));
+}
+
+void TestBasicPOP::countBeyondListing()
+{
+    // Only the listed messages are there to examine; the rest of the count is reported once.
+    play(*server, loggedIn + QStringList{"C:STAT", "S:+OK 2147483647 1\r\n", "C:LIST",
+                                         "S:+OK\r\n1 10\r\n2 20\r\n3 30\r\n.\r\n", "C:UIDL", "S:-ERR\r\n"});
+    setUp();
+    pop->Connect();
+    QCOMPARE(log->events, (QStringList{"Connected", "Error:Message Count Beyond Listing"}));
+    QCOMPARE(pop->Status(), 1);
+    QCOMPARE(pop->NumberOfMessages(), 3);
+    QVERIFY(server->finished());
 }
 
 void TestBasicPOP::messageInfo()
@@ -366,6 +399,7 @@ void TestBasicPOP::messageInfo()
     QCOMPARE(pop->MsgContentTranferEncoding(), QString("<NotFound>"));
     QCOMPARE(pop->MsgSize(), 300);
     QVERIFY(pop->MsgContents().endsWith("signature\r\n.\r\n"));
+    QVERIFY(pop->InfoComplete());
 
     pop->GetMessageInfo(2);
     QCOMPARE(pop->MsgSubject(), QString("hello"));
@@ -424,6 +458,7 @@ void TestBasicPOP::messageInfoFailures()
     QTEST(server->received().mid(loginAndFirst.size()), "sentAfterLogin");
     QCOMPARE(pop->MsgFrom(), QString("first@example.org"));
     QCOMPARE(pop->MsgSubject(), QString("first"));
+    QVERIFY(!pop->InfoComplete());
     QFETCH(bool, closed);
     if (closed)
         QTRY_VERIFY(server->clientClosed());
@@ -441,8 +476,8 @@ void TestBasicPOP::deleteMessage_data()
 
     QTest::newRow("deleted") << QStringList{"C:DELE 2", "S:+OK marked\r\n"} << false << 2 << QStringList{}
                              << QByteArrayList{"DELE 2"};
-    QTest::newRow("refusal is silent") << QStringList{"C:DELE 2", "S:-ERR already deleted\r\n"} << false << 2
-                                       << QStringList{} << QByteArrayList{"DELE 2"};
+    QTest::newRow("refusal is reported") << QStringList{"C:DELE 2", "S:-ERR already deleted\r\n"} << false << 2
+                                         << QStringList{"Error:Server Refused Deletion"} << QByteArrayList{"DELE 2"};
     QTest::newRow("number 0") << QStringList{} << false << 0 << QStringList{"Error:Invalid Message Number"}
                               << QByteArrayList{};
     QTest::newRow("number above the count") << QStringList{} << false << 3
@@ -476,16 +511,105 @@ void TestBasicPOP::deleteMessage()
 
 void TestBasicPOP::disconnect()
 {
-    server->login({10}).expect("QUIT ");
+    server->login({10}).expect("QUIT").send("+OK bye\r\n").closeConnection();
     setUp();
     pop->Disconnect(); // nothing open: nothing happens
     pop->Connect();
     pop->Disconnect();
     QCOMPARE(pop->Status(), 1);
-    QTRY_VERIFY(server->finished());
+    QVERIFY(server->finished());
     QTRY_VERIFY(server->clientClosed());
     pop->Disconnect();
     QCOMPARE(log->events, QStringList{"Connected"});
+}
+
+void TestBasicPOP::extraBytesAfterAReply_data()
+{
+    QTest::addColumn<QStringList>("afterTop1"); // what the server sends after TOP 1 1
+
+    // Message 1 has no From; the bytes after its reply have one.
+    const QString reply = "S:+OK\r\nSubject: one\r\n\r\n.\r\n";
+    const QString extra = "From: Spammer <spam@junk.example>\r\n\r\n.\r\n";
+    QTest::newRow("in the same chunk") << QStringList{reply + extra};
+    QTest::newRow("written right after") << QStringList{reply, "S:" + extra};
+    QTest::newRow("a second positive reply in the same chunk") << QStringList{reply + "+OK\r\n" + extra};
+    QTest::newRow("after the next command went out") << QStringList{reply, "C:TOP 2 1", "S:" + extra};
+}
+
+void TestBasicPOP::extraBytesAfterAReply()
+{
+    // Reading messages 1 and 2: the unexpected bytes end the session with one error, wherever
+    // they fall, and no header of either message comes from them.
+    QFETCH(QStringList, afterTop1);
+    server->login({10, 20});
+    play(*server, QStringList{"C:TOP 1 1"} + afterTop1);
+    setUp();
+    pop->Connect();
+    log->events.clear();
+    QStringList froms;
+    pop->GetMessageInfo(1);
+    froms << pop->MsgFrom();
+    if (log->events.isEmpty()) {
+        QVERIFY(pop->InfoComplete());
+        QCOMPARE(pop->MsgContents(), QString("+OK\r\nSubject: one\r\n\r\n.\r\n"));
+    }
+    pop->GetMessageInfo(2);
+    froms << pop->MsgFrom();
+    QVERIFY(!pop->InfoComplete());
+    QVERIFY(!log->events.isEmpty());
+    QCOMPARE(log->events.first(), QString("Error:Server Out Of Step"));
+    for (const QString &later : log->events.mid(1))
+        QCOMPARE(later, QString("Error:Connection Lost"));
+    QVERIFY2(!froms.join(' ').contains("spam"), qPrintable(froms.join(' ')));
+    QTRY_VERIFY(server->clientClosed());
+}
+
+void TestBasicPOP::quitConfirmsDeletions_data()
+{
+    QTest::addColumn<QStringList>("script"); // after the log-in
+    QTest::addColumn<QStringList>("events"); // after the log-in
+    QTest::addColumn<bool>("deleted");
+
+    const QString dele = "C:DELE 1";
+    // A strict server (Cyrus) answers "-ERR Syntax error" to "QUIT " with a blank and rolls the
+    // deletions back; the script plays only on the exact line "QUIT".
+    QTest::newRow("QUIT accepted") << QStringList{dele, "S:+OK\r\n", "C:QUIT", "S:+OK bye\r\n", "X"} << QStringList{}
+                                   << true;
+    QTest::newRow("QUIT accepted, then bytes past it")
+        << QStringList{dele, "S:+OK\r\n", "C:QUIT", "S:+OK bye\r\nnoise"} << QStringList{} << true;
+    QTest::newRow("QUIT refused") << QStringList{dele, "S:+OK\r\n", "C:QUIT", "S:-ERR Syntax error\r\n"}
+                                  << QStringList{"Error:Deletions Not Confirmed"} << false;
+    QTest::newRow("QUIT unanswered") << QStringList{dele, "S:+OK\r\n", "C:QUIT"}
+                                     << QStringList{"Error:Deletions Not Confirmed"} << false;
+    QTest::newRow("closed without an answer to QUIT") << QStringList{dele, "S:+OK\r\n", "C:QUIT", "X"}
+                                                      << QStringList{"Error:Deletions Not Confirmed"} << false;
+    QTest::newRow("DELE refused") << QStringList{dele, "S:-ERR locked\r\n", "C:QUIT", "S:+OK\r\n"}
+                                  << QStringList{"Error:Server Refused Deletion"} << false;
+    QTest::newRow("time-out after DELE") << QStringList{dele} << QStringList{"Error:Server Timed Out"} << false;
+}
+
+void TestBasicPOP::quitConfirmsDeletions()
+{
+    QFETCH(QStringList, script);
+    server->login({10, 20});
+    play(*server, script);
+    setUp(1);
+    pop->Connect();
+    log->events.clear();
+    pop->DeleteMessage(1);
+    QVERIFY(!pop->MessageDeleted(1));
+    pop->Disconnect();
+    QTEST(log->events, "events");
+    QTEST(pop->MessageDeleted(1), "deleted");
+    QVERIFY(!pop->MessageDeleted(2));
+    QCOMPARE(pop->Status(), 1);
+    QVERIFY2(server->unexpected().isEmpty(), server->unexpected());
+    if (script.contains("C:QUIT"))
+        QCOMPARE(server->received().last(), QByteArray("QUIT"));
+    QTRY_VERIFY(server->clientClosed());
+    // The next session starts with none of them.
+    pop->Connect();
+    QVERIFY(!pop->MessageDeleted(1));
 }
 
 void TestBasicPOP::endlessReplyIsCut()

@@ -13,7 +13,7 @@ class TestPop3Parsing : public QObject
 private slots:
     void replyFraming_data();
     void replyFraming();
-    void newReplyAfterEarlierData();
+    void statusLine();
     void bufferCap();
     void getHeaderValue_data();
     void getHeaderValue();
@@ -23,54 +23,72 @@ private slots:
 
 void TestPop3Parsing::replyFraming_data()
 {
-    QTest::addColumn<bool>("multiLine");
+    QTest::addColumn<QList<int>>("shapes"); // 0 greeting, 1 single line, 2 multi-line, in the order sent
     QTest::addColumn<QByteArrayList>("chunks");
-    QTest::addColumn<bool>("complete");
-    QTest::addColumn<char>("mark");
+    QTest::addColumn<QByteArrayList>("replies"); // the complete replies, cut as handed out
+    QTest::addColumn<bool>("outOfStep");
 
-    QTest::newRow("single line") << false << QByteArrayList{"+OK ready\r\n"} << true << '+';
-    QTest::newRow("single line split in three") << false << QByteArrayList{"+", "OK\r", "\n"} << true << '+';
-    QTest::newRow("single line without its end") << false << QByteArrayList{"+OK"} << false << '\0';
-    QTest::newRow("negative single line") << false << QByteArrayList{"-ERR no\r\n"} << true << '-';
-    QTest::newRow("empty status line") << false << QByteArrayList{"\r\n"} << true << '\0';
-    QTest::newRow("listing") << true << QByteArrayList{"+OK\r\n1 120\r\n.\r\n"} << true << '+';
-    QTest::newRow("empty listing") << true << QByteArrayList{"+OK\r\n.\r\n"} << true << '+';
-    QTest::newRow("terminator split after its dot") << true << QByteArrayList{"+OK\r\nA\r\n.", "\r\n"} << true << '+';
-    QTest::newRow("terminator split inside CR LF") << true << QByteArrayList{"+OK\r\nA\r", "\n.\r", "\n"} << true << '+';
-    QTest::newRow("body line ending in a full stop") << true << QByteArrayList{"+OK\r\nEnd of sentence.\r\n"} << false << '+';
-    QTest::newRow("byte-stuffed dot line") << true << QByteArrayList{"+OK\r\n..\r\n"} << false << '+';
-    QTest::newRow("negative status ends a listing") << true << QByteArrayList{"-ERR no such message\r\n"} << true << '-';
-    QTest::newRow("negative status split") << true << QByteArrayList{"-", "ERR\r\n"} << true << '-';
-    QTest::newRow("later chunk starting with a minus") << true << QByteArrayList{"+OK\r\nFrom: a\r\n", "-- \r\nsig\r\n.\r\n"} << true << '+';
-    QTest::newRow("positive status not yet complete") << true << QByteArrayList{"+OK top follows"} << false << '\0';
+    const QList<int> single{1};
+    const QList<int> multi{2};
+    using L = QByteArrayList;
+    QTest::newRow("single line") << single << L{"+OK ready\r\n"} << L{"+OK ready\r\n"} << false;
+    QTest::newRow("single line split in three") << single << L{"+", "OK\r", "\n"} << L{"+OK\r\n"} << false;
+    QTest::newRow("single line without its end") << single << L{"+OK"} << L{} << false;
+    QTest::newRow("negative single line") << single << L{"-ERR no\r\n"} << L{"-ERR no\r\n"} << false;
+    QTest::newRow("greeting of any sign") << QList<int>{0} << L{"* OK IMAP4\r\n"} << L{"* OK IMAP4\r\n"} << false;
+    QTest::newRow("empty greeting") << QList<int>{0} << L{"\r\n"} << L{"\r\n"} << false;
+    QTest::newRow("listing") << multi << L{"+OK\r\n1 120\r\n.\r\n"} << L{"+OK\r\n1 120\r\n.\r\n"} << false;
+    QTest::newRow("empty listing") << multi << L{"+OK\r\n.\r\n"} << L{"+OK\r\n.\r\n"} << false;
+    QTest::newRow("terminator split after its dot") << multi << L{"+OK\r\nA\r\n.", "\r\n"}
+                                                    << L{"+OK\r\nA\r\n.\r\n"} << false;
+    QTest::newRow("terminator split inside CR LF") << multi << L{"+OK\r\nA\r", "\n.\r", "\n"}
+                                                   << L{"+OK\r\nA\r\n.\r\n"} << false;
+    QTest::newRow("body line ending in a full stop") << multi << L{"+OK\r\nEnd of sentence.\r\n"} << L{} << false;
+    QTest::newRow("byte-stuffed dot line") << multi << L{"+OK\r\n..\r\n"} << L{} << false;
+    QTest::newRow("negative status ends a listing") << multi << L{"-ERR no such message\r\n"}
+                                                    << L{"-ERR no such message\r\n"} << false;
+    QTest::newRow("negative status split") << multi << L{"-", "ERR\r\n"} << L{"-ERR\r\n"} << false;
+    QTest::newRow("later chunk starting with a minus") << multi << L{"+OK\r\nFrom: a\r\n", "-- \r\nsig\r\n.\r\n"}
+                                                       << L{"+OK\r\nFrom: a\r\n-- \r\nsig\r\n.\r\n"} << false;
+    QTest::newRow("replies in order, cut at their terminators")
+        << QList<int>{2, 1, 2} << L{"+OK\r\nA\r\n.\r\n+OK del", "eted\r\n-ERR\r\n"}
+        << L{"+OK\r\nA\r\n.\r\n", "+OK deleted\r\n", "-ERR\r\n"} << false;
+    QTest::newRow("bytes past the last awaited reply")
+        << multi << L{"+OK\r\nSubject: x\r\n\r\n.\r\nFrom: spam@junk.example\r\n"}
+        << L{"+OK\r\nSubject: x\r\n\r\n.\r\n"} << true;
+    QTest::newRow("bytes past it in a later chunk") << single << L{"+OK\r\n", "+OK\r\n"} << L{"+OK\r\n"} << true;
+    QTest::newRow("a command's status line of neither sign") << multi << L{"From: a\r\n.\r\n"} << L{} << true;
+    QTest::newRow("an empty status line") << single << L{"\r\n"} << L{} << true;
 }
 
 void TestPop3Parsing::replyFraming()
 {
-    QFETCH(bool, multiLine);
+    QFETCH(QList<int>, shapes);
     QFETCH(QByteArrayList, chunks);
+    QFETCH(bool, outOfStep);
     Pop3ReplyReader reader;
-    reader.expect(multiLine ? Shape::MultiLine : Shape::SingleLine);
+    for (const int shape : shapes)
+        reader.expect(shape == 0 ? Shape::Greeting : shape == 1 ? Shape::SingleLine : Shape::MultiLine);
+    bool sawOutOfStep = false;
     for (const QByteArray &chunk : chunks)
-        QVERIFY(reader.append(chunk));
-    QTEST(reader.responseComplete(), "complete");
-    QTEST(reader.replyMark(), "mark");
-    QCOMPARE(reader.buffer(), chunks.join());
+        sawOutOfStep = sawOutOfStep || reader.append(chunk) == Pop3ReplyReader::Outcome::OutOfStep;
+    QCOMPARE(sawOutOfStep, outOfStep);
+    QByteArrayList replies;
+    while (reader.hasReply()) {
+        const Pop3ReplyReader::Reply reply = reader.takeReply();
+        QCOMPARE(reply.mark, reply.bytes.startsWith("\r\n") ? '\0' : reply.bytes.at(0));
+        replies << reply.bytes;
+    }
+    QTEST(replies, "replies");
+    QCOMPARE(reader.heldBytes(), outOfStep || replies.size() == shapes.size() ? 0 : chunks.join().size());
 }
 
-void TestPop3Parsing::newReplyAfterEarlierData()
+void TestPop3Parsing::statusLine()
 {
-    // A DELE reply is appended to the buffer; its sign is its own, not the earlier reply's.
     Pop3ReplyReader reader;
     reader.expect(Shape::MultiLine);
-    reader.append("-ERR\r\n");
-    reader.expect(Shape::SingleLine);
-    QCOMPARE(reader.replyMark(), '\0');
-    QVERIFY(!reader.responseComplete());
-    reader.append("+OK deleted\r\n");
-    QCOMPARE(reader.replyMark(), '+');
-    QCOMPARE(reader.statusLine(), QByteArrayView("+OK deleted"));
-    QCOMPARE(reader.buffer(), QByteArray("-ERR\r\n+OK deleted\r\n"));
+    reader.append("+OK 2 messages\r\n1 5\r\n2 6\r\n.\r\n");
+    QCOMPARE(reader.takeReply().statusLine(), QByteArrayView("+OK 2 messages"));
 }
 
 void TestPop3Parsing::bufferCap()
@@ -78,9 +96,9 @@ void TestPop3Parsing::bufferCap()
     Pop3ReplyReader reader;
     reader.setMaxBufferBytes(10);
     reader.expect(Shape::MultiLine);
-    QVERIFY(reader.append("+OK\r\n1234"));
-    QVERIFY(!reader.append("56"));
-    QCOMPARE(reader.buffer(), QByteArray("+OK\r\n1234"));
+    QCOMPARE(reader.append("+OK\r\n1234"), Pop3ReplyReader::Outcome::Ok);
+    QCOMPARE(reader.append("56"), Pop3ReplyReader::Outcome::TooLarge);
+    QCOMPARE(reader.heldBytes(), 9);
 }
 
 void TestPop3Parsing::getHeaderValue_data()
