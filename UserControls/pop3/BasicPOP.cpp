@@ -126,6 +126,9 @@ void BasicPOP::Connect()
         emit Error(InvalidUserName);
         return;
     }
+    // Commands go out as they are written: small commands sent ahead must not wait for the
+    // acknowledgement of the previous ones.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // CAPA is optional in POP3: a server that refuses it is a server without extensions.
     if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
         return;
@@ -380,7 +383,8 @@ void BasicPOP::onSocketDisconnected()
     emit Disconnected();
 }
 
-quint64 BasicPOP::send(const QByteArray &line, Pop3ReplyReader::Shape shape, Command command, int number)
+quint64 BasicPOP::send(const QByteArray &line, Pop3ReplyReader::Shape shape, Command command, int number,
+                       bool flush)
 {
     // Bytes that came in while nothing was awaited are found out of step now, before they could
     // be taken for this command's reply.
@@ -390,7 +394,8 @@ quint64 BasicPOP::send(const QByteArray &line, Pop3ReplyReader::Shape shape, Com
         return 0;
     m_reader.expect(shape);
     m_socket.write(line + "\r\n");
-    m_socket.flush(); // out now, not on the next turn of the event loop
+    if (flush)
+        m_socket.flush(); // out now, not on the next turn of the event loop
     m_pending.append(Pending{++m_lastSerial, command, number});
     return m_lastSerial;
 }
@@ -468,12 +473,17 @@ void BasicPOP::readAhead()
 {
     if (!m_pipelining || m_aheadNext < 1)
         return;
+    // Written together, flushed once.
+    bool sent = false;
     while (m_aheadNext <= m_numberOfMessages && m_pending.size() < MaxInFlight && heldBytes() < MaxAheadBytes) {
         const QByteArray number = QByteArray::number(m_aheadNext);
-        if (send("TOP " + number + " 1", Pop3ReplyReader::Shape::MultiLine, Command::Top, m_aheadNext) == 0)
-            return;
+        if (send("TOP " + number + " 1", Pop3ReplyReader::Shape::MultiLine, Command::Top, m_aheadNext, false) == 0)
+            break;
+        sent = true;
         ++m_aheadNext;
     }
+    if (sent)
+        m_socket.flush();
 }
 
 void BasicPOP::closeSocket()

@@ -149,7 +149,7 @@ private:
     // Sends one command line whose reply has the given shape; its serial, or 0 when nothing could
     // be sent (the connection is closed or the wait was aborted).
     quint64 send(const QByteArray &line, Pop3ReplyReader::Shape shape, Command command = Command::Other,
-                 int number = 0);
+                 int number = 0, bool flush = true);
     // Sends one command line and awaits its reply, which then is m_reply; see awaitReply.
     bool exchange(const QByteArray &line, Pop3ReplyReader::Shape shape, const QString &timeoutError);
     // Pumps the event loop until the reply to the command with this serial is there (true; it
