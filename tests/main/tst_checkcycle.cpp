@@ -2,6 +2,7 @@
 #include "CheckHarness.h"
 #include "ScriptedPop3Server.h"
 
+#include <QFont>
 #include <QtTest>
 
 using namespace testsupport;
@@ -69,6 +70,8 @@ private slots:
     void statWithoutACount();
     void countFarBeyondTheListing();
     void countFarBeyondAMailboxWithoutListing();
+    void notifyNewOnly_data();
+    void notifyNewOnly();
     void manualRequest_data();
     void manualRequest();
     void notification_data();
@@ -504,6 +507,86 @@ void TestCheckCycle::countFarBeyondAMailboxWithoutListing()
     QCOMPARE(h.keys(), QStringList{"A0 M1"});
     QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
     QVERIFY(server.finished());
+}
+
+void TestCheckCycle::notifyNewOnly_data()
+{
+    QTest::addColumn<bool>("withUidl");
+    QTest::newRow("known by unique id") << true;
+    QTest::newRow("known by size and headers") << false;
+}
+
+void TestCheckCycle::notifyNewOnly()
+{
+    // Messages are named by letters; each check's mailbox numbers them anew.
+    QFETCH(bool, withUidl);
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    const auto session = [&](const QByteArray &letters) {
+        if (server.connectionCount() > 0 || !server.finished())
+            server.nextConnection();
+        logInOnly(server);
+        QByteArray listing = "+OK\r\n";
+        QByteArray uidl = "+OK\r\n";
+        for (qsizetype n = 1; n <= letters.size(); ++n) {
+            const QByteArray number = QByteArray::number(n);
+            listing += number + ' ' + QByteArray::number(100 + letters[n - 1]) + "\r\n";
+            uidl += number + " id-" + letters[n - 1] + "\r\n";
+        }
+        server.expect("STAT").send("+OK " + QByteArray::number(letters.size()) + " 1000\r\n");
+        server.expect("LIST").send(listing + ".\r\n");
+        server.expect("UIDL").send(withUidl ? uidl + ".\r\n" : QByteArray("-ERR\r\n"));
+        for (qsizetype n = 1; n <= letters.size(); ++n)
+            server.expect("TOP " + QByteArray::number(n) + " 1")
+                .send(top("From: " + letters.mid(n - 1, 1) + "@example.org\r\nSubject: s\r\n"));
+        server.expect("QUIT").send("+OK\r\n");
+    };
+    const auto bold = [&] {
+        QStringList froms;
+        for (int row = 0; row < h.list.rowCount(); ++row)
+            if (h.list.data(h.list.index(row, MessageListModel::Subject), Qt::FontRole).value<QFont>().bold())
+                froms << h.list.messages()[row].from;
+        return froms;
+    };
+    h.addAccount("only", "user", "secret", server.port());
+    {
+        POPConfig &config = h.loadConfig();
+        config.setNotifyNewOnly(true);
+        config.setBeep(1);
+        config.setShowList(0);
+        config.setPlay(0);
+        config.SaveConfig();
+    }
+
+    session("ab");
+    h.cycle.CheckMail();
+    QCOMPARE(h.list.rowCount(), 2);
+    QCOMPARE(h.beeper.beeps, 1);
+    QCOMPARE(bold(), (QStringList{"a@example.org", "b@example.org"}));
+
+    // The same mailbox after a restart: listed and counted, but nothing is news.
+    h.config.reset();
+    h.temp.close();
+    h.loadConfig();
+    session("ab");
+    h.cycle.CheckMail();
+    QCOMPARE(h.list.rowCount(), 2);
+    QCOMPARE(h.status.panel(3), QString("2 New Message(s)"));
+    QCOMPARE(h.beeper.beeps, 1);
+    QCOMPARE(bold(), QStringList());
+
+    session("abc");
+    h.cycle.CheckMail();
+    QCOMPARE(h.beeper.beeps, 2);
+    QCOMPARE(bold(), QStringList{"c@example.org"});
+
+    // Message a is gone: it is forgotten, so that the store holds what the server holds.
+    session("bc");
+    h.cycle.CheckMail();
+    QCOMPARE(h.beeper.beeps, 2);
+    QCOMPARE(h.config->KnownMessages("only").size(), 2);
+    QCOMPARE(h.errors, QStringList());
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
 }
 
 void TestCheckCycle::manualRequest_data()
