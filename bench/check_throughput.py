@@ -3,7 +3,9 @@
 
 1. Throughput: `mailvane-check --dry-run --json` against a plain sequential poplib client (log-in,
    STAT, LIST, TOP n 1 for every message, QUIT) on the same generated mailbox, alternating the
-   two. The figure is the median of the per-round ratios mailvane-check / baseline.
+   two. The figure is the median of the per-round ratios mailvane-check / baseline. Then the same
+   over POP3 with TLS (port of its own, self-signed certificate trusted by its fingerprint) against
+   poplib.POP3_SSL.
 2. Idle CPU: mailvane-check against a server whose every reply comes 200 ms late; the figure is
    its CPU time (user + system) as a share of its wall time.
 3. Start-up: mailvane-check --help, with no account, and against an empty mailbox (next to poplib
@@ -22,6 +24,7 @@ import json
 import os
 import poplib
 import resource
+import ssl
 import statistics
 import subprocess
 import sys
@@ -46,6 +49,13 @@ class Mailbox:
             self.close()
             sys.exit("mailvane-test-mailbox did not start (see its message above)")
         self.port = int(line[1])
+        # With --tls: "tls-port N", "fingerprint HEX", "certificate PATH".
+        self.tls = {}
+        if "--tls" in options:
+            for _ in range(3):
+                key, value = self.process.stdout.readline().split(maxsplit=1)
+                self.tls[key] = value.strip()
+            self.tls_port = int(self.tls["tls-port"])
 
     def close(self):
         self.process.stdin.close()
@@ -72,7 +82,7 @@ def scramble(password):
 class Store:
     """A throwaway settings store with one account on the given port and no filter that deletes."""
 
-    def __init__(self, build, directory, name, port):
+    def __init__(self, build, directory, name, port, security=0, fingerprint=None):
         self.check = os.path.join(build, "mailvane", "app", "mailvane-check")
         self.env = dict(os.environ, MAILVANE_REGISTRY=os.path.join(directory, name + ".sqlite3"))
         # The first run writes the default settings and ends with status 2: no account yet.
@@ -98,6 +108,10 @@ class Store:
 "Selected"="True"
 "Port"=dword:{port:08x}
 """)
+            if security:
+                f.write(f'"Security"=dword:{security:08x}\n')
+            if fingerprint:
+                f.write(f'"TrustedCertificate"="{fingerprint}"\n')
         settings = os.path.join(build, "mailvane", "app", "mailvane-settings")
         subprocess.run([settings, "import", reg], env=self.env, check=True)
 
@@ -135,6 +149,24 @@ def baseline(port, expect_messages):
     wall = time.perf_counter() - start
     if count != expect_messages:
         sys.exit(f"the baseline saw {count} of {expect_messages} messages")
+    return wall
+
+
+def baseline_tls(port, certificate, expect_messages):
+    """baseline() over TLS: poplib.POP3_SSL verifying the server's certificate."""
+    context = ssl.create_default_context(cafile=certificate)
+    start = time.perf_counter()
+    pop = poplib.POP3_SSL("127.0.0.1", port, timeout=60, context=context)
+    pop.user(USER)
+    pop.pass_(PASSWORD)
+    count, _ = pop.stat()
+    pop.list()
+    for number in range(1, count + 1):
+        pop.top(number, 1)
+    pop.quit()
+    wall = time.perf_counter() - start
+    if count != expect_messages:
+        sys.exit(f"the TLS baseline saw {count} of {expect_messages} messages")
     return wall
 
 
@@ -184,6 +216,30 @@ def throughput(build, directory, messages, rounds):
               f"poplib {milliseconds(statistics.median(baselines))} "
               f"(as a program {milliseconds(statistics.median(processes))})")
     return statistics.median(ratios), statistics.median(process_ratios)
+
+
+def tls_throughput(build, directory, messages, rounds):
+    """mailvane-check over TLS against poplib.POP3_SSL; returns the median ratio."""
+    print(f"\nThroughput over TLS: {messages} generated messages, {rounds} rounds after one warm-up each")
+    with Mailbox(build, "--generate", str(messages), "--tls") as mailbox:
+        store = Store(build, directory, "tls", mailbox.tls_port, security=2,
+                      fingerprint=mailbox.tls["fingerprint"])
+        arguments = ("--dry-run", "--json")
+        certificate = mailbox.tls["certificate"]
+        store.run(*arguments, expect_messages=messages)
+        baseline_tls(mailbox.tls_port, certificate, messages)
+        ratios, checks, baselines = [], [], []
+        for r in range(1, rounds + 1):
+            check_wall, check_cpu = store.run(*arguments, expect_messages=messages)
+            base_wall = baseline_tls(mailbox.tls_port, certificate, messages)
+            checks.append(check_wall)
+            baselines.append(base_wall)
+            ratios.append(check_wall / base_wall)
+            print(f"  round {r}: mailvane-check {milliseconds(check_wall)} (CPU {milliseconds(check_cpu)})"
+                  f"   poplib.POP3_SSL {milliseconds(base_wall)}   ratio {ratios[-1]:.2f}")
+        print(f"  median: mailvane-check {milliseconds(statistics.median(checks))}   "
+              f"poplib.POP3_SSL {milliseconds(statistics.median(baselines))}")
+    return statistics.median(ratios)
 
 
 def idle_cpu(build, directory, messages, delay_ms):
@@ -244,6 +300,7 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="mailvane-bench.") as directory:
         ratio, process_ratio = throughput(build, directory, args.messages, args.rounds)
+        tls_ratio = tls_throughput(build, directory, args.messages, args.rounds)
         cpu_share = idle_cpu(build, directory, args.slow_messages, args.delay_ms)
         startup(build, directory, args.rounds)
         speed_up = latency(build, directory, args.messages, args.latency_ms, args.latency_rounds)
@@ -251,6 +308,7 @@ def main():
     print("\nResults")
     print(f"  time ratio mailvane-check / poplib (median): {ratio:.2f}   (target 0.5 or lower)")
     print(f"    against poplib as a program of its own:    {process_ratio:.2f}   (both timed from start to exit)")
+    print(f"  over TLS, mailvane-check / poplib.POP3_SSL:  {tls_ratio:.2f}")
     print(f"  CPU share while waiting on a slow server:    {cpu_share * 100:.1f} %   (target under 5 %)")
     print(f"  at {args.latency_ms} ms round trip, faster than poplib: {speed_up:.1f} times   (target 25 or more)")
 

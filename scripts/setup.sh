@@ -8,8 +8,10 @@ packages=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsqlite3-dev
   libx11-dev libxtst-dev
+  # running: the certificate authorities that TLS connections trust
+  ca-certificates
   # tests and demo
-  dovecot-pop3d xvfb xdotool trayer python3 sqlite3 dbus pulseaudio
+  dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio
 )
 
 missing=()

@@ -1,8 +1,10 @@
 #include "BasicPOP.h"
 
+#include "CertificateFingerprint.h"
 #include "HeaderValue.h"
 
 #include <QCoreApplication>
+#include <QSslConfiguration>
 #include <algorithm>
 #include <limits>
 
@@ -48,7 +50,6 @@ QByteArray commandText(const QString &text)
     return bytes;
 }
 
-
 // The lines of a positive multi-line reply between its status line and its terminator, each
 // without its CR LF.
 template <typename Fn>
@@ -71,6 +72,16 @@ void forEachDataLine(const Pop3ReplyReader::Reply &reply, Fn fn)
     }
 }
 
+// True when a positive CAPA reply lists the capability (the first word of one of its lines).
+bool hasCapability(const Pop3ReplyReader::Reply &reply, QByteArrayView name)
+{
+    bool found = false;
+    forEachDataLine(reply, [&](QByteArrayView line) {
+        found = found || piece(line, 0).compare(name, Qt::CaseInsensitive) == 0;
+    });
+    return found;
+}
+
 } // namespace
 
 BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(this)
@@ -80,6 +91,18 @@ BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(t
     connect(&m_socket, &QTcpSocket::readyRead, this, &BasicPOP::onReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &BasicPOP::onSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &BasicPOP::onSocketDisconnected);
+    connect(&m_socket, &QSslSocket::sslErrors, this, &BasicPOP::onSslErrors);
+}
+
+void BasicPOP::setSecurity(int mode)
+{
+    if (mode >= PlainPop3 && mode <= ImplicitTls)
+        m_security = mode;
+}
+
+void BasicPOP::setTrustedCertificate(const QString &fingerprint)
+{
+    m_trustedCertificate = normalizedFingerprint(fingerprint);
 }
 
 BasicPOP::~BasicPOP()
@@ -108,6 +131,13 @@ void BasicPOP::Connect()
     if (m_timeOut == 0)
         return;
 
+    m_peerCertificate = QSslCertificate();
+    m_certificateProblem.clear();
+    if (m_security != PlainPop3 && !QSslSocket::supportsSsl()) {
+        emit Error(TlsNotAvailable);
+        return;
+    }
+
     m_localClose = false;
     m_quitting = false;
     m_pipelining = false;
@@ -119,23 +149,32 @@ void BasicPOP::Connect()
     m_reader.expect(Shape::Greeting);
     m_pending.append(Pending{++m_lastSerial});
     const quint64 greeting = m_lastSerial;
-    m_socket.connectToHost(m_host, quint16(m_port));
+    // The system's certificate authorities, the host name as given, nothing older than TLS 1.2.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_socket.setSslConfiguration(tls);
+    m_socket.setPeerVerifyName(m_host);
+    if (m_security == ImplicitTls)
+        m_socket.connectToHostEncrypted(m_host, quint16(m_port), m_host);
+    else
+        m_socket.connectToHost(m_host, quint16(m_port));
     if (!awaitReply(greeting, ConnectionTimedOut))
         return;
     if (m_reply.mark != '+') {
         emit Error(InvalidUserName);
         return;
     }
+    if (m_security != PlainPop3 && !secureSession())
+        return;
     // Commands go out as they are written: small commands sent ahead must not wait for the
     // acknowledgement of the previous ones.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // CAPA is optional in POP3: a server that refuses it is a server without extensions.
+    // CAPA is optional in POP3: a server that refuses it is a server without extensions. After
+    // STLS it is asked again, as what was said in clear text may have been forged.
     if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
         return;
-    forEachDataLine(m_reply, [this](QByteArrayView line) {
-        if (piece(line, 0).toByteArray().toUpper() == "PIPELINING")
-            m_pipelining = m_pipeliningAllowed;
-    });
+    m_pipelining = m_pipeliningAllowed && m_reply.mark == '+' && hasCapability(m_reply, "PIPELINING");
     if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
         return;
     if (m_reply.mark != '+') {
@@ -183,6 +222,94 @@ void BasicPOP::Connect()
         if (number > 0 && !id.isEmpty() && printable)
             m_uniqueIds.insert(number, QString::fromLatin1(id));
     });
+}
+
+bool BasicPOP::secureSession()
+{
+    if (m_security == Stls && !upgradeWithStls())
+        return false;
+    // A certificate that failed verification got this far only when it is the trusted one; one
+    // that passed must still be that one when the account trusts a single certificate.
+    m_peerCertificate = m_socket.peerCertificate();
+    const QString fingerprint = certificateFingerprint(m_peerCertificate);
+    if (!m_socket.isEncrypted() || (!m_trustedCertificate.isEmpty() && fingerprint != m_trustedCertificate)) {
+        refuse(CertificateNotTrusted +
+               QStringLiteral("It is not the certificate trusted for this account (SHA-256 fingerprint %1)")
+                   .arg(fingerprint));
+        return false;
+    }
+    return true;
+}
+
+bool BasicPOP::upgradeWithStls()
+{
+    using Shape = Pop3ReplyReader::Shape;
+    if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
+        return false;
+    if (m_reply.mark != '+' || !hasCapability(m_reply, "STLS")) {
+        refuse(StlsNotOffered);
+        return false;
+    }
+    if (!exchange("STLS", Shape::SingleLine, ConnectionTimedOut))
+        return false;
+    if (m_reply.mark != '+') {
+        refuse(StlsRefused);
+        return false;
+    }
+    // Bytes after the reply to STLS came in clear text, where anyone on the way could have put
+    // them: the reader finds them out of step, and none may reach the encrypted session.
+    QCoreApplication::processEvents();
+    if (m_abortFlag)
+        return false;
+    if (m_reader.heldBytes() > 0 || m_socket.bytesAvailable() > 0) {
+        refuse(ServerOutOfStep);
+        return false;
+    }
+    m_socket.startClientEncryption();
+    return awaitEncrypted();
+}
+
+bool BasicPOP::awaitEncrypted()
+{
+    m_elapsedSeconds = 0;
+    m_timer.start();
+    while (!m_socket.isEncrypted() && m_elapsedSeconds <= m_timeOut && !m_abortFlag)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_timer.stop();
+    if (m_abortFlag)
+        return false;
+    if (m_socket.isEncrypted())
+        return true;
+    refuse(ConnectionTimedOut);
+    return false;
+}
+
+// Ends the log-in: the connection is closed first, so nothing more can be sent on it.
+void BasicPOP::refuse(const QString &errorText)
+{
+    closeSocket();
+    emit Error(errorText);
+}
+
+void BasicPOP::onSslErrors(const QList<QSslError> &errors)
+{
+    m_peerCertificate = m_socket.peerCertificate();
+    const QString fingerprint = certificateFingerprint(m_peerCertificate);
+    if (!m_trustedCertificate.isEmpty() && fingerprint == m_trustedCertificate) {
+        m_socket.ignoreSslErrors();
+        return;
+    }
+    // Not ignored, the errors end the handshake; onSocketError then reports this text.
+    QStringList reasons;
+    for (const QSslError &error : errors) {
+        if (!reasons.contains(error.errorString()))
+            reasons.append(error.errorString());
+    }
+    if (!m_trustedCertificate.isEmpty())
+        reasons.append(QStringLiteral("it is not the certificate trusted for this account"));
+    m_certificateProblem =
+        reasons.join(QStringLiteral("; ")) +
+        (fingerprint.isEmpty() ? QString() : QStringLiteral(" (SHA-256 fingerprint %1)").arg(fingerprint));
 }
 
 void BasicPOP::parseListing()
@@ -364,7 +491,11 @@ void BasicPOP::onSocketError(QAbstractSocket::SocketError error)
     // ourselves concern nobody.
     if (error == QAbstractSocket::RemoteHostClosedError || m_localClose)
         return;
-    const QString description = m_socket.errorString();
+    // A refused certificate ends the handshake with a generic error; its reason says more.
+    const QString description =
+        error == QAbstractSocket::SslHandshakeFailedError && !m_certificateProblem.isEmpty()
+            ? CertificateNotTrusted + m_certificateProblem
+            : m_socket.errorString();
     emit Error(description);
     closeSocket();
     m_abortFlag = true;

@@ -4,9 +4,11 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslSocket>
 #include <QSet>
 #include <QString>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace wrenkit {
@@ -23,6 +25,8 @@ class BasicPOP : public QObject
     Q_PROPERTY(QString Password READ Password WRITE setPassword)
     Q_PROPERTY(int Port READ Port WRITE setPort)
     Q_PROPERTY(int TimeOut READ TimeOut WRITE setTimeOut)
+    Q_PROPERTY(int Security READ Security WRITE setSecurity)
+    Q_PROPERTY(QString TrustedCertificate READ TrustedCertificate WRITE setTrustedCertificate)
     Q_PROPERTY(QString MsgFrom READ MsgFrom)
     Q_PROPERTY(QString MsgTo READ MsgTo)
     Q_PROPERTY(QString MsgSubject READ MsgSubject)
@@ -52,6 +56,14 @@ public:
     static inline const QString NotConnSock = QStringLiteral("Not Conn Sock");
     static inline const QString ServerTimedOut = QStringLiteral("Server Timed Out");
     static inline const QString ReplyTooLarge = QStringLiteral("Reply Too Large");
+    static inline const QString StlsNotOffered = QStringLiteral("Server Does Not Offer STLS");
+    static inline const QString StlsRefused = QStringLiteral("Server Refused STLS");
+    // Followed by the reason and the certificate's SHA-256 fingerprint.
+    static inline const QString CertificateNotTrusted = QStringLiteral("Certificate Not Trusted: ");
+    static inline const QString TlsNotAvailable = QStringLiteral("Secure Connections Not Available");
+
+    // The values of Security.
+    enum SecurityMode { PlainPop3 = 0, Stls = 1, ImplicitTls = 2 };
     // Bytes came that answer no command sent: the server is out of step with the client.
     static inline const QString ServerOutOfStep = QStringLiteral("Server Out Of Step");
     // A positive STAT reply without a whole-number count.
@@ -75,6 +87,17 @@ public:
     void setPort(int port) { m_port = port; }
     int TimeOut() const { return m_timeOut; }
     void setTimeOut(int seconds) { m_timeOut = seconds; }
+    // How Connect secures the session: plain POP3, plain upgraded with STLS before USER, or TLS
+    // from the first byte. A value outside 0..2 is ignored.
+    int Security() const { return m_security; }
+    void setSecurity(int mode);
+    // The SHA-256 fingerprint of the one certificate to accept although it fails verification;
+    // with one set, every other certificate is refused. Colons, blanks and letter case do not
+    // matter; text that is no SHA-256 fingerprint sets none. Reads as 64 lowercase hex digits.
+    QString TrustedCertificate() const { return m_trustedCertificate; }
+    void setTrustedCertificate(const QString &fingerprint);
+    // The certificate the server presented in the latest Connect; null when there was none.
+    QSslCertificate PeerCertificate() const { return m_peerCertificate; }
 
     QString MsgFrom() const { return m_msgFrom; }
     QString MsgTo() const { return m_msgTo; }
@@ -132,6 +155,14 @@ private:
     void onReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
     void onSocketDisconnected();
+    void onSslErrors(const QList<QSslError> &errors);
+
+    // The STLS upgrade where asked for, then the check of the certificate against the trusted
+    // one. False, after reporting why, when the log-in must not go on.
+    bool secureSession();
+    bool upgradeWithStls();
+    bool awaitEncrypted();
+    void refuse(const QString &errorText);
 
     enum class Command { Other, Top, Retr, Dele };
     // A command sent whose reply has not been taken yet. Replies come in the order of the
@@ -165,7 +196,7 @@ private:
     void closeSocket();
     void parseListing();
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     QTimer m_timer;
     Pop3ReplyReader m_reader;
 
@@ -174,6 +205,10 @@ private:
     QString m_password;
     int m_port = 0;
     int m_timeOut = 0;
+    int m_security = PlainPop3;
+    QString m_trustedCertificate;
+    QSslCertificate m_peerCertificate;
+    QString m_certificateProblem; // why the presented certificate is refused; empty when it is not
 
     QString m_msgFrom;
     QString m_msgTo;

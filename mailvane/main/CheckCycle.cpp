@@ -17,7 +17,8 @@
 #include <QTime>
 #include <algorithm>
 
-namespace {
+namespace
+{
 const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
 }
 
@@ -73,7 +74,8 @@ void CheckCycle::RequestCheck()
     }
     if (!Connected() && !m_config->Connect()) {
         m_status.setPanel(2, QStringLiteral("Not Connected"));
-        if (!m_services.prompter.question(QStringLiteral("Mailvane"), QStringLiteral("Not Connected\r\nCheck Anyway?")))
+        if (!m_services.prompter.question(QStringLiteral("Mailvane"),
+                                          QStringLiteral("Not Connected\r\nCheck Anyway?")))
             return;
     }
     CheckMail();
@@ -89,6 +91,7 @@ void CheckCycle::CheckMail()
     m_newMessageCount = 0;
     m_notSeenBeforeCount = 0;
     m_cancelled = false;
+    m_errorAccount.clear();
     m_status.setPanel(2, QString());
     m_status.setPanel(3, QString());
     m_list.clear();
@@ -130,10 +133,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
-    m_bp1.setHost(m_config->Host(i));
-    m_bp1.setUserName(m_config->UserName(i));
-    m_bp1.setPassword(m_config->Password(i));
-    m_bp1.setPort(m_config->Port(i));
+    applyAccount(i);
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
     // With no connection profile there is nothing to dial: the server is tried as it is, since
@@ -153,6 +153,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     // Connect returns when the log-in is over. A log-in that failed without an error of its own
     // (a refused STAT) is reported here, unless the user cancelled it.
     const int errorsBefore = m_errorCount;
+    m_errorAccount = accountName;
     m_bp1.Connect();
     if (m_bp1.Status() != 1) {
         if (m_errorCount == errorsBefore && !m_cancelled)
@@ -191,6 +192,18 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     return true;
 }
 
+void CheckCycle::applyAccount(int i)
+{
+    if (!m_config)
+        return;
+    m_bp1.setHost(m_config->Host(i));
+    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setPassword(m_config->Password(i));
+    m_bp1.setPort(m_config->Port(i));
+    m_bp1.setSecurity(m_config->Security(i));
+    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
+}
+
 CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountName, int j,
                                                  QList<RejectedMessage> &rejected)
 {
@@ -212,8 +225,9 @@ CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountNa
     }
 
     const int size = m_bp1.MsgSize();
-    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(), MessageListModel::sizeText(size),
-                accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(), m_bp1.MsgDate()});
+    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(),
+                MessageListModel::sizeText(size), accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(),
+                m_bp1.MsgDate()});
     ++m_newMessageCount;
     return ReadOutcome::Read;
 }
@@ -290,12 +304,15 @@ void CheckCycle::OnError(const QString &ErrorText)
 {
     ++m_errorCount;
     m_lastError = ErrorText;
+    // With several accounts, the user must see which one failed.
+    const QString text = m_busy && !m_errorAccount.isEmpty() ? m_errorAccount + QStringLiteral(": ") + ErrorText
+                                                              : ErrorText;
     m_status.setPanel(2, QStringLiteral("Error on last attempt"));
     if (m_status.isWindowVisible())
-        m_services.prompter.message(ProgramTitle, ErrorText);
+        m_services.prompter.message(ProgramTitle, text);
     else
-        m_status.setPanel(3, ErrorText);
-    emit errorReported(ErrorText);
+        m_status.setPanel(3, text);
+    emit errorReported(text);
 }
 
 #include "moc_CheckCycle.cpp"

@@ -84,10 +84,10 @@ void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed_data()
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<QByteArrayList>("deletes");
 
-    QTest::newRow("TOP and RETR refused") << true << QStringList{"Server Refused Message"}
+    QTest::newRow("TOP and RETR refused") << true << QStringList{"only: Server Refused Message"}
                                           << QByteArrayList{"DELE 3"};
     QTest::newRow("no reply, connection closed")
-        << false << QStringList{"Server Not Responding or Zero-Length Message", "Connection Lost"} << QByteArrayList{};
+        << false << QStringList{"only: Server Not Responding or Zero-Length Message", "only: Connection Lost"} << QByteArrayList{};
 }
 
 void TestCheckCycle::failedHeaderReadIsNeverFilteredOrListed()
@@ -136,7 +136,7 @@ void TestCheckCycle::errorShownInAMessageBoxWhileTheWindowIsVisible()
     h.cycle.CheckMail();
     QCOMPARE(h.temp.prompter.calls.size(), 1);
     QCOMPARE(h.temp.prompter.calls[0].title, QString("Mailvane 1.0"));
-    QCOMPARE(h.temp.prompter.calls[0].text, QString("Invalid User Name"));
+    QCOMPARE(h.temp.prompter.calls[0].text, QString("only: Invalid User Name"));
     QCOMPARE(panel2AtError, QString("Error on last attempt"));
     QCOMPARE(h.status.panel(3), QString("0 New Message(s)"));
 }
@@ -292,8 +292,8 @@ void TestCheckCycle::extraBytesAfterATopReply()
 
     h.cycle.CheckMail();
     QVERIFY(!h.errors.isEmpty());
-    QCOMPARE(h.errors.first(), QString("Server Out Of Step"));
-    QCOMPARE(h.errors.count("Server Out Of Step"), 1);
+    QCOMPARE(h.errors.first(), QString("only: Server Out Of Step"));
+    QCOMPARE(h.errors.count("only: Server Out Of Step"), 1);
     QVERIFY(deletesSent(server).isEmpty());
     QVERIFY(h.rejected.isEmpty());
     for (const ListedMessage &m : h.list.messages())
@@ -314,11 +314,11 @@ void TestCheckCycle::deletedTellsTheTruth_data()
     QTest::newRow("DELE and QUIT accepted") << QStringList{"S:+OK\r\n"} + toQuit + QStringList{"S:+OK\r\n"} << false
                                             << QStringList{} << true;
     QTest::newRow("QUIT refused") << QStringList{"S:+OK\r\n"} + toQuit + QStringList{"S:-ERR Syntax error\r\n"}
-                                  << false << QStringList{"Deletions Not Confirmed"} << false;
+                                  << false << QStringList{"only: Deletions Not Confirmed"} << false;
     QTest::newRow("DELE refused") << QStringList{"S:-ERR\r\n"} + toQuit + QStringList{"S:+OK\r\n"} << false
-                                  << QStringList{"Server Refused Deletion"} << false;
+                                  << QStringList{"only: Server Refused Deletion"} << false;
     QTest::newRow("time-out after DELE") << QStringList{} << false
-                                         << QStringList{"Server Timed Out", "Connection Lost"} << false;
+                                         << QStringList{"only: Server Timed Out", "only: Connection Lost"} << false;
     QTest::newRow("cancelled after DELE") << QStringList{"S:+OK\r\n", "C:TOP 2 1"} << true << QStringList{} << false;
 }
 
@@ -453,7 +453,7 @@ void TestCheckCycle::statWithoutACount()
     h.loadConfig();
 
     h.cycle.CheckMail();
-    QCOMPARE(h.errors, QStringList{"Invalid Message Count"});
+    QCOMPARE(h.errors, QStringList{(badAccount == 0 ? "first" : "second") + QString(": Invalid Message Count")});
     const QString good0 = QString("A%1 M").arg(1 - badAccount);
     QCOMPARE(h.keys(), (QStringList{good0 + "1", good0 + "2"}));
     QCOMPARE(bad.received().last(), QByteArray("STAT"));
@@ -477,7 +477,7 @@ void TestCheckCycle::countFarBeyondTheListing()
     h.loadConfig();
 
     h.cycle.CheckMail();
-    QCOMPARE(h.errors, QStringList{"Message Count Beyond Listing"});
+    QCOMPARE(h.errors, QStringList{"only: Message Count Beyond Listing"});
     QCOMPARE(h.list.rowCount(), 7);
     QVERIFY(server.finished());
 }
@@ -501,8 +501,8 @@ void TestCheckCycle::countFarBeyondAMailboxWithoutListing()
     h.loadConfig();
 
     h.cycle.CheckMail();
-    QStringList expected(10, "Server Refused Message");
-    expected << "Too Many Refused Messages";
+    QStringList expected(10, "only: Server Refused Message");
+    expected << "only: Too Many Refused Messages";
     QCOMPARE(h.errors, expected);
     QCOMPARE(h.keys(), QStringList{"A0 M1"});
     QVERIFY2(server.unexpected().isEmpty(), server.unexpected());

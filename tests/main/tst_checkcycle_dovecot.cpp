@@ -34,6 +34,7 @@ private slots:
     void everyFilterRejectsExactlyItsMessages_data();
     void everyFilterRejectsExactlyItsMessages();
     void wrongPasswordOnTheFirstAccount();
+    void overTlsAndStlsLikePlain();
 };
 
 void TestCheckCycleDovecot::initTestCase()
@@ -168,12 +169,59 @@ void TestCheckCycleDovecot::wrongPasswordOnTheFirstAccount()
                      [&] { panelsAtError << h.status.panel(2) << h.status.panel(3); });
 
     h.cycle.CheckMail();
-    QCOMPARE(h.errors, QStringList{"Server Not Responding To POP3 Commands"});
-    QCOMPARE(panelsAtError, (QStringList{"Error on last attempt", "Server Not Responding To POP3 Commands"}));
+    QCOMPARE(h.errors, QStringList{"A: Server Not Responding To POP3 Commands"});
+    QCOMPARE(panelsAtError, (QStringList{"Error on last attempt", "A: Server Not Responding To POP3 Commands"}));
     QCOMPARE(h.keys(), QStringList{"A1 M1"});
     QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
     QVERIFY(QRegularExpression("^Done - Checked at:\\S").match(h.status.panel(2)).hasMatch());
     QCOMPARE(h.finished, QList<bool>{true});
+}
+
+void TestCheckCycleDovecot::overTlsAndStlsLikePlain()
+{
+    // The same mailbox three times, one per security mode: each check lists and deletes alike.
+    const QStringList users{"plain", "stls", "tls"};
+    DovecotFixture server;
+    QHash<QString, QStringList> files;
+    for (const QString &user : users) {
+        server.addUser(user, "pw");
+        files[user] << server.deliver(user, DovecotFixture::makeMessage("Ann <ann@example.org>", "Kept", 500));
+        files[user] << server.deliver(user, DovecotFixture::makeMessage("Bulk <bulk@junk.example>", "Offer", 300));
+        files[user] << server.deliver(user, DovecotFixture::makeMessage("Ben <ben@example.org>", "Also kept", 200));
+    }
+    QString error;
+    QVERIFY2(server.setCertificate(DovecotFixture::Certificate::Valid, &error), qPrintable(error));
+    startOrFail(server);
+    const TrustedTestAuthority trust(server.caCertificatePath());
+    QVERIFY(trust.isValid());
+
+    CheckHarness h;
+    h.addAccount("1 Plain", "plain", "pw", server.port());
+    h.addAccount("2 STLS", "stls", "pw", server.port());
+    h.addAccount("3 TLS", "tls", "pw", server.tlsPort());
+    {
+        POPConfig setup(h.temp.services());
+        setup.setSecurity(1, 1);
+        setup.setSecurity(2, 2);
+        setup.AddBlockedSender("Bulk <bulk@junk.example>");
+    }
+    h.loadConfig();
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.errors, QStringList());
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M3", "A1 M1", "A1 M3", "A2 M1", "A2 M3"}));
+    QCOMPARE(h.list.messages()[5].subject, QString("Also kept"));
+    QCOMPARE(h.rejected.size(), 3);
+    for (const RejectedMessage &m : h.rejected) {
+        QVERIFY(m.deleted);
+        QCOMPARE(m.number, 2);
+    }
+    for (const QString &user : users)
+        QTRY_COMPARE(server.messageFiles(user), (QStringList{files[user][0], files[user][2]}));
+    // Dovecot marks the log-ins that came over TLS.
+    const QString log = server.logText();
+    for (const QString &user : {QString("stls"), QString("tls")})
+        QVERIFY2(log.contains(QRegularExpression("Login: user=<" + user + ">, [^\n]*, TLS, ")), qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TestCheckCycleDovecot)

@@ -117,7 +117,7 @@ void TestCheckTool::errorsGiveExitStatus1()
     const Run result = run(h.temp, {"--json"});
     QCOMPARE(result.exitCode, 1);
     const QJsonObject json = QJsonDocument::fromJson(result.out).object();
-    QCOMPARE(json["errors"].toArray(), QJsonArray{"Server Not Responding To POP3 Commands"});
+    QCOMPARE(json["errors"].toArray(), QJsonArray{"Work: Server Not Responding To POP3 Commands"});
     QCOMPARE(json["status"].toArray()[2].toString(), QString("0 New Message(s)"));
 }
 

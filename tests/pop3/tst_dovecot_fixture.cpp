@@ -2,6 +2,7 @@
 #include "DovecotFixture.h"
 
 #include <QDeadlineTimer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -10,6 +11,28 @@
 using testsupport::DovecotFixture;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(DovecotFixture::Certificate)
+
+namespace
+{
+// The first line the socket receives, read with a deadline.
+QByteArray readLine(QIODevice &socket)
+{
+    constexpr int timeoutMs = 5000;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!socket.canReadLine() && socket.waitForReadyRead(int(deadline.remainingTime()))) {
+    }
+    return socket.readLine();
+}
+
+QList<QSslError::SslError> errorKinds(const QList<QSslError> &errors)
+{
+    QList<QSslError::SslError> kinds;
+    for (const QSslError &error : errors)
+        kinds.append(error.error());
+    return kinds;
+}
+} // namespace
 
 namespace
 {
@@ -78,6 +101,8 @@ private slots:
     void passwordIsCheckedForUsersAddedBeforeAndAfterStart();
     void deletedMessageLeavesTheMaildir();
     void twoFixturesRunSideBySide();
+    void tlsOnItsPortAndAfterStls_data();
+    void tlsOnItsPortAndAfterStls();
     void makeMessageShapesHeadersAndBody_data();
     void makeMessageShapesHeadersAndBody();
 };
@@ -171,6 +196,74 @@ void TestDovecotFixture::twoFixturesRunSideBySide()
     one.stop();
     QVERIFY(!one.isRunning());
     QVERIFY(two.isRunning());
+}
+
+void TestDovecotFixture::tlsOnItsPortAndAfterStls_data()
+{
+    using Certificate = DovecotFixture::Certificate;
+    QTest::addColumn<Certificate>("certificate");
+    QTest::addColumn<bool>("trustAuthority");
+    QTest::addColumn<QSslError::SslError>("error"); // NoError: verified
+    QTest::newRow("valid, authority trusted") << Certificate::Valid << true << QSslError::NoError;
+    QTest::newRow("valid, authority unknown")
+        << Certificate::Valid << false << QSslError::UnableToGetLocalIssuerCertificate;
+    QTest::newRow("other host") << Certificate::OtherHost << true << QSslError::HostNameMismatch;
+    QTest::newRow("self-signed") << Certificate::SelfSigned << true << QSslError::SelfSignedCertificate;
+}
+
+void TestDovecotFixture::tlsOnItsPortAndAfterStls()
+{
+    QFETCH(DovecotFixture::Certificate, certificate);
+    QFETCH(bool, trustAuthority);
+    QFETCH(QSslError::SslError, error);
+    DovecotFixture server({{QStringLiteral("erin"), QStringLiteral("pw")}});
+    QString reason;
+    QVERIFY2(server.setCertificate(certificate, &reason), qPrintable(reason));
+    START_OR_FAIL(server);
+    QVERIFY(server.tlsPort() != 0 && server.tlsPort() != server.port());
+    std::optional<testsupport::TrustedTestAuthority> trust;
+    if (trustAuthority)
+        QVERIFY(trust.emplace(server.caCertificatePath()).isValid());
+    const QSslCertificate presented = QSslCertificate::fromPath(server.serverCertificatePath()).value(0);
+    QVERIFY(!presented.isNull());
+
+    const auto handshake = [&](QSslSocket &socket) {
+        if (error == QSslError::NoError)
+            return socket.waitForEncrypted(5000);
+        // The handshake stops at the error; the error itself is what counts here.
+        socket.waitForEncrypted(5000);
+        return errorKinds(socket.sslHandshakeErrors()).contains(error);
+    };
+
+    QSslSocket implicit;
+    implicit.connectToHostEncrypted(server.host(), server.tlsPort());
+    QVERIFY2(handshake(implicit), qPrintable(implicit.errorString()));
+    if (error == QSslError::NoError)
+        QVERIFY(readLine(implicit).startsWith("+OK"));
+    QCOMPARE(implicit.peerCertificateChain().value(0), presented);
+
+    QSslSocket upgraded;
+    upgraded.connectToHost(server.host(), server.port());
+    QVERIFY(readLine(upgraded).startsWith("+OK"));
+    upgraded.write("CAPA\r\n");
+    QByteArray capabilities;
+    while (!capabilities.endsWith("\r\n.\r\n")) {
+        const QByteArray line = readLine(upgraded);
+        QVERIFY(!line.isEmpty());
+        capabilities += line;
+    }
+    QVERIFY2(capabilities.contains("\r\nSTLS\r\n"), capabilities.constData());
+    upgraded.write("STLS\r\n");
+    QVERIFY(readLine(upgraded).startsWith("+OK"));
+    upgraded.startClientEncryption();
+    QVERIFY2(handshake(upgraded), qPrintable(upgraded.errorString()));
+    QCOMPARE(upgraded.peerCertificateChain().value(0), presented);
+    if (error == QSslError::NoError) {
+        upgraded.write("USER erin\r\n");
+        QVERIFY(readLine(upgraded).startsWith("+OK"));
+        upgraded.write("PASS pw\r\n");
+        QVERIFY(readLine(upgraded).startsWith("+OK"));
+    }
 }
 
 void TestDovecotFixture::makeMessageShapesHeadersAndBody_data()

@@ -46,6 +46,15 @@ private slots:
     void passwordRoundTrip();
     void port_data();
     void port();
+    void addAccountWithPort();
+    void editAccount_data();
+    void editAccount();
+    void security_data();
+    void security();
+    void setSecurityWritesAtOnce();
+    void trustedCertificate_data();
+    void trustedCertificate();
+    void setTrustedCertificateKeepsOneForm();
     void acctSelWritesEvenWhenStoreLostTheValue();
     void senderIsBlocked_data();
     void senderIsBlocked();
@@ -366,6 +375,196 @@ void TestPOPConfig::port()
     POPConfig config(temp.services());
     QCOMPARE(config.Port(0), port);
     QCOMPARE(config.Port(1), 110);
+}
+
+void TestPOPConfig::addAccountWithPort()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    QVERIFY(config.AddAccount(AccountFields{"a", "h", "u", "p", 995}));
+    QVERIFY(config.AddAccount(AccountFields{"b", "h", "u", "p", 0}));
+    QVERIFY(!config.AddAccount(AccountFields{"A", "other", "u", "p", 1}));
+    QCOMPARE(config.Port(0), 995);
+    QCOMPARE(config.StoredPort(0), 995);
+    QCOMPARE(config.Port(1), 110);
+    QCOMPARE(config.StoredPort(1), 0);
+    QVERIFY(!account(temp, "b").value("Port"));
+    QCOMPARE(account(temp, "a").value("Port")->type, RegType::DWord);
+}
+
+void TestPOPConfig::editAccount_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("edited");
+    QTest::addColumn<QStringList>("names"); // the account names afterwards
+    QTest::newRow("same name, other port") << "work" << 2110 << true << QStringList{"home", "work"};
+    QTest::newRow("renamed, port removed") << "office" << 0 << true << QStringList{"home", "office"};
+    QTest::newRow("letter case only") << "Work" << 995 << true << QStringList{"home", "Work"};
+    QTest::newRow("name of the other account") << "home" << 995 << false << QStringList{"home", "work"};
+    QTest::newRow("other account, other case") << "HOME" << 995 << false << QStringList{"home", "work"};
+    QTest::newRow("backslash") << "a\\b" << 995 << false << QStringList{"home", "work"};
+    QTest::newRow("empty") << "" << 995 << false << QStringList{"home", "work"};
+}
+
+void TestPOPConfig::editAccount()
+{
+    QFETCH(QString, name);
+    QFETCH(int, port);
+    QFETCH(bool, edited);
+    QFETCH(QStringList, names);
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(AccountFields{"home", "pop.home", "me", "pw", 0});
+    config.AddAccount(AccountFields{"work", "pop.work", "worker", "secret", 995});
+    config.setAcctSel(1, false);
+    // A value this program does not edit rides along.
+    account(temp, "work").addValue("Security", 2, RegType::DWord);
+    POPConfig fresh(temp.services());
+
+    QCOMPARE(fresh.EditAccount(1, AccountFields{name, "pop.new", "newuser", "newpw", port}), edited);
+    POPConfig reloaded(temp.services());
+    const QStringList accountNames{reloaded.AccountName(0), reloaded.AccountName(1)};
+    QCOMPARE(accountNames, names);
+    QCOMPARE(reloaded.NumberOfAccounts(), 2);
+    QCOMPARE(reloaded.Host(0), QStringLiteral("pop.home"));
+    QCOMPARE(reloaded.Password(0), QStringLiteral("pw"));
+    const int i = names.indexOf(edited ? name : QStringLiteral("work"));
+    QVERIFY(account(temp, reloaded.AccountName(i)).value("Security"));
+    if (edited) {
+        QCOMPARE(reloaded.Host(i), QStringLiteral("pop.new"));
+        QCOMPARE(reloaded.UserName(i), QStringLiteral("newuser"));
+        QCOMPARE(reloaded.Password(i), QStringLiteral("newpw"));
+        QCOMPARE(reloaded.StoredPort(i), port);
+        QVERIFY(reloaded.AcctSel(i));
+        QCOMPARE(account(temp, reloaded.AccountName(i)).value("Selected")->text(), QStringLiteral("True"));
+    } else {
+        QCOMPARE(reloaded.Host(i), QStringLiteral("pop.work"));
+        QCOMPARE(reloaded.Password(i), QStringLiteral("secret"));
+        QCOMPARE(reloaded.StoredPort(i), 995);
+        QVERIFY(!reloaded.AcctSel(i));
+    }
+    QVERIFY(!fresh.EditAccount(5, AccountFields{"x", "h", "u", "p", 0}));
+    QCOMPARE(POPConfig(temp.services()).NumberOfAccounts(), 2);
+}
+
+void TestPOPConfig::security_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("port");
+    QTest::addColumn<int>("security");
+    QTest::addColumn<int>("expectedPort");
+    QTest::newRow("none") << QVariant() << QVariant() << 0 << 110;
+    QTest::newRow("plain") << QVariant(0) << QVariant() << 0 << 110;
+    QTest::newRow("STLS") << QVariant(1) << QVariant() << 1 << 110;
+    QTest::newRow("TLS") << QVariant(2) << QVariant() << 2 << 995;
+    QTest::newRow("TLS as text") << QVariant(QStringLiteral("2")) << QVariant() << 2 << 995;
+    QTest::newRow("TLS on a port of its own") << QVariant(2) << QVariant(1995) << 2 << 1995;
+    QTest::newRow("STLS on a port of its own") << QVariant(1) << QVariant(2110) << 1 << 2110;
+    QTest::newRow("unknown mode") << QVariant(7) << QVariant() << 2 << 995;
+    QTest::newRow("negative mode") << QVariant(-1) << QVariant() << 2 << 995;
+    QTest::newRow("not a number") << QVariant(QStringLiteral("tls")) << QVariant() << 2 << 995;
+}
+
+void TestPOPConfig::security()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, port);
+    QFETCH(int, security);
+    QFETCH(int, expectedPort);
+    TempStore temp;
+    POPConfig(temp.services())
+        .AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    const RegistryKey key = account(temp, QStringLiteral("acc"));
+    if (stored.isValid())
+        key.addValue(QStringLiteral("Security"), stored,
+                     stored.typeId() == QMetaType::QString ? RegType::String : RegType::DWord);
+    if (port.isValid())
+        key.addValue(QStringLiteral("Port"), port, RegType::DWord);
+    POPConfig config(temp.services());
+    QCOMPARE(config.Security(0), security);
+    QCOMPARE(config.Port(0), expectedPort);
+    QCOMPARE(config.Security(1), 0);
+}
+
+void TestPOPConfig::setSecurityWritesAtOnce()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    config.setSecurity(0, 2);
+    QCOMPARE(config.Security(0), 2);
+    QCOMPARE(config.Port(0), 995);
+    const RegistryKey key = account(temp, QStringLiteral("acc"));
+    QCOMPARE(key.value(QStringLiteral("Security"))->type, RegType::DWord);
+    QCOMPARE(key.value(QStringLiteral("Security"))->data, QVariant::fromValue(2u));
+    for (int refused : {-1, 3})
+        config.setSecurity(0, refused);
+    config.setSecurity(1, 1);
+    config.setSecurity(-1, 1);
+    QCOMPARE(POPConfig(temp.services()).Security(0), 2);
+    config.setSecurity(0, 1);
+    QCOMPARE(POPConfig(temp.services()).Security(0), 1);
+
+    // An account deleted behind the object's back is not brought back holding only the mode.
+    settings(temp).subKey(QStringLiteral("Accounts")).removeSubKey(QStringLiteral("acc"));
+    config.setSecurity(0, 2);
+    QVERIFY(!account(temp, QStringLiteral("acc")).isValid());
+}
+
+void TestPOPConfig::trustedCertificate_data()
+{
+    const QString hex = QStringLiteral("0123456789abcdef").repeated(4);
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("read");
+    QTest::newRow("kept form") << hex << hex;
+    QTest::newRow("capitals with colons") << QStringLiteral("01:23:45:67:89:AB:CD:EF:").repeated(4) << hex;
+    QTest::newRow("blanks and tabs") << QStringLiteral(" 0123 4567\t89AB cdef").repeated(4) << hex;
+    QTest::newRow("too short") << hex.chopped(2) << QString();
+    QTest::newRow("SHA-1 length") << hex.left(40) << QString();
+    QTest::newRow("not hex") << hex.chopped(1) + QLatin1Char('g') << QString();
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestPOPConfig::trustedCertificate()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, read);
+    TempStore temp;
+    POPConfig(temp.services())
+        .AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    account(temp, QStringLiteral("acc"))
+        .addValue(QStringLiteral("TrustedCertificate"), stored, RegType::String);
+    POPConfig config(temp.services());
+    QCOMPARE(config.TrustedCertificate(0), read);
+    QCOMPARE(config.TrustedCertificate(1), QString());
+}
+
+void TestPOPConfig::setTrustedCertificateKeepsOneForm()
+{
+    const QString hex = QStringLiteral("00112233445566778899aabbccddeeff").repeated(2);
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    const auto stored = [&] {
+        const auto value = account(temp, QStringLiteral("acc")).value(QStringLiteral("TrustedCertificate"));
+        return value ? value->text() : QString();
+    };
+
+    config.setTrustedCertificate(
+        0, QStringLiteral("00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF").repeated(2));
+    QCOMPARE(config.TrustedCertificate(0), hex);
+    QCOMPARE(stored(), hex);
+    QCOMPARE(POPConfig(temp.services()).TrustedCertificate(0), hex);
+
+    config.setTrustedCertificate(0, QStringLiteral("not a fingerprint"));
+    config.setTrustedCertificate(1, hex);
+    QCOMPARE(config.TrustedCertificate(0), hex);
+    QCOMPARE(stored(), hex);
+
+    config.setTrustedCertificate(0, QString());
+    QCOMPARE(config.TrustedCertificate(0), QString());
+    QVERIFY(!account(temp, QStringLiteral("acc")).value(QStringLiteral("TrustedCertificate")));
 }
 
 void TestPOPConfig::acctSelWritesEvenWhenStoreLostTheValue()

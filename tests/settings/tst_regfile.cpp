@@ -41,6 +41,7 @@ private slots:
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
     void commandLineTool();
+    void accountSecurityThroughTheTool();
 };
 
 void TestRegFile::exportThenImportReproducesTheStore()
@@ -182,6 +183,52 @@ void TestRegFile::commandLineTool()
     const auto help = run(target.path(), {QStringLiteral("--help")});
     QCOMPARE(help->exitCode(), 0);
     QVERIFY(help->readAllStandardOutput().contains("MAILVANE_REGISTRY"));
+}
+
+// The security mode and the trusted certificate of an account go out and come back in through
+// mailvane-settings; an account without them reads as plain POP3 on port 110 on both sides.
+void TestRegFile::accountSecurityThroughTheTool()
+{
+    const QString fingerprint = QStringLiteral("0123456789abcdef").repeated(4);
+    TempStore source;
+    {
+        POPConfig config(source.services());
+        config.AddAccount(QStringLiteral("tls"), QStringLiteral("h"), QStringLiteral("u"),
+                          QStringLiteral("p"));
+        config.AddAccount(QStringLiteral("plain"), QStringLiteral("h"), QStringLiteral("u"),
+                          QStringLiteral("p"));
+        config.setSecurity(1, 2);
+        config.setTrustedCertificate(1, fingerprint.toUpper());
+    }
+    source.close();
+    TempStore target;
+    target.store();
+    target.close();
+
+    const auto run = [](const QString &store, const QStringList &args, const QByteArray &input = {}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MAILVANE_REGISTRY"), store);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(SETTINGS_TOOL), args);
+        process.write(input);
+        process.closeWriteChannel();
+        process.waitForFinished();
+        return process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray("failed");
+    };
+    const QByteArray text = run(source.path(), {QStringLiteral("export")});
+    QVERIFY(text.contains("\"Security\"=dword:00000002\n\"TrustedCertificate\"=\"" + fingerprint.toLatin1() +
+                          '"'));
+    QCOMPARE(run(target.path(), {QStringLiteral("import"), QStringLiteral("-")}, text), QByteArray());
+
+    POPConfig config(target.services());
+    QCOMPARE(config.AccountName(1), QStringLiteral("tls"));
+    QCOMPARE(config.Security(1), 2);
+    QCOMPARE(config.Port(1), 995);
+    QCOMPARE(config.TrustedCertificate(1), fingerprint);
+    QCOMPARE(config.Security(0), 0);
+    QCOMPARE(config.Port(0), 110);
+    QCOMPARE(config.TrustedCertificate(0), QString());
 }
 
 QTEST_GUILESS_MAIN(TestRegFile)

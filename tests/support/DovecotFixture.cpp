@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -199,10 +200,124 @@ bool DovecotFixture::start(QString *error)
     return false;
 }
 
+QString DovecotFixture::opensslPath()
+{
+    return QStringLiteral("/usr/bin/openssl");
+}
+
+bool DovecotFixture::openssl(const QStringList &arguments, QString *error) const
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(path(QStringLiteral("tls")));
+    process.start(opensslPath(), arguments);
+    if (process.waitForFinished(startTimeoutMs) && process.exitStatus() == QProcess::NormalExit &&
+        process.exitCode() == 0)
+        return true;
+    process.kill();
+    process.waitForFinished(startTimeoutMs);
+    if (error)
+        *error = QStringLiteral("openssl %1 failed: %2\n%3")
+                     .arg(arguments.join(QLatin1Char(' ')), process.errorString(),
+                          QString::fromLocal8Bit(process.readAll()));
+    return false;
+}
+
+bool DovecotFixture::makeAuthority(QString *error)
+{
+    if (QFileInfo::exists(caCertificatePath()))
+        return true;
+    // Elliptic-curve keys: made in milliseconds, where RSA keys would slow every test down.
+    return openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                    QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                    QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                    QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                    QStringLiteral("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                    QStringLiteral("-subj"), QStringLiteral("/O=Mailvane tests/CN=Mailvane Test Authority"),
+                    QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                    QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
+                   error);
+}
+
+bool DovecotFixture::setCertificate(Certificate kind, QString *error)
+{
+    QString reason;
+    const auto failed = [&] {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (kind == Certificate::None) {
+        m_certificate = kind;
+        return true;
+    }
+    if (!QFileInfo(opensslPath()).isExecutable()) {
+        reason = QStringLiteral("openssl is not installed: %1 is missing (Debian package openssl).")
+                     .arg(opensslPath());
+        return failed();
+    }
+    if (!makeDir(path(QStringLiteral("tls"))) || !makeAuthority(&reason))
+        return failed();
+
+    const bool forUs = kind != Certificate::OtherHost;
+    const QString names =
+        forUs ? QStringLiteral("IP:127.0.0.1,DNS:localhost") : QStringLiteral("DNS:mail.example.org");
+    const QString subject = forUs ? QStringLiteral("/O=Mailvane tests/CN=127.0.0.1")
+                                  : QStringLiteral("/O=Mailvane tests/CN=mail.example.org");
+    const QStringList newKey = {QStringLiteral("-newkey"),
+                                QStringLiteral("ec"),
+                                QStringLiteral("-pkeyopt"),
+                                QStringLiteral("ec_paramgen_curve:prime256v1"),
+                                QStringLiteral("-nodes"),
+                                QStringLiteral("-keyout"),
+                                QStringLiteral("server.key"),
+                                QStringLiteral("-subj"),
+                                subject};
+    if (kind == Certificate::SelfSigned) {
+        if (!openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + newKey +
+                         QStringList{QStringLiteral("-out"), QStringLiteral("server.crt"),
+                                     QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-addext"),
+                                     QStringLiteral("subjectAltName=") + names},
+                     &reason))
+            return failed();
+    } else {
+        QFile extensions(path(QStringLiteral("tls/server.ext")));
+        if (!extensions.open(QIODevice::WriteOnly) ||
+            extensions.write(QStringLiteral("subjectAltName=%1\nbasicConstraints=CA:FALSE\n"
+                                            "keyUsage=digitalSignature\nextendedKeyUsage=serverAuth\n")
+                                 .arg(names)
+                                 .toLatin1()) < 0) {
+            reason = QStringLiteral("Cannot write %1").arg(extensions.fileName());
+            return failed();
+        }
+        extensions.close();
+        if (!openssl(QStringList{QStringLiteral("req"), QStringLiteral("-new")} + newKey +
+                         QStringList{QStringLiteral("-out"), QStringLiteral("server.csr")},
+                     &reason) ||
+            !openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                      QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
+                      QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-set_serial"),
+                      QString::number(++m_serial), QStringLiteral("-days"), QStringLiteral("2"),
+                      QStringLiteral("-extfile"), QStringLiteral("server.ext"), QStringLiteral("-out"),
+                      QStringLiteral("server.crt")},
+                     &reason))
+            return failed();
+    }
+    m_certificate = kind;
+    return true;
+}
+
 bool DovecotFixture::startOnce(QString *error, bool *portTaken)
 {
     m_port = freeLoopbackPort();
-    if (m_port == 0) {
+    m_tlsPort = 0;
+    for (int attempt = 0; m_certificate != Certificate::None && attempt < portAttempts; ++attempt) {
+        if (const quint16 port = freeLoopbackPort(); port != m_port) {
+            m_tlsPort = port;
+            break;
+        }
+    }
+    if (m_port == 0 || (m_certificate != Certificate::None && m_tlsPort == 0)) {
         *error = QStringLiteral("No free loopback port for Dovecot.");
         return false;
     }
@@ -350,12 +465,18 @@ QString DovecotFixture::logText() const
 void DovecotFixture::writeConfig() const
 {
     const QString dir = m_dir.path();
+    // With ssl = yes the plain listener offers STLS and still takes plain-text log-ins.
+    const QString tls =
+        m_certificate == Certificate::None
+            ? QStringLiteral("ssl = no")
+            : QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\nssl_min_protocol = TLSv1.2")
+                  .arg(serverCertificatePath(), path(QStringLiteral("tls/server.key")));
     const QString config = QStringLiteral(R"(protocols = pop3
 listen = 127.0.0.1
 base_dir = %1/run
 state_dir = %1/state
 log_path = %1/dovecot.log
-ssl = no
+%5
 disable_plaintext_auth = no
 auth_mechanisms = plain
 auth_verbose = yes
@@ -379,7 +500,8 @@ service pop3-login {
     port = %2
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = %6
   }
 }
 service anvil {
@@ -392,7 +514,9 @@ service anvil {
                                .arg(dir)
                                .arg(m_port)
                                .arg(m_mailUid)
-                               .arg(m_mailGid);
+                               .arg(m_mailGid)
+                               .arg(tls)
+                               .arg(tlsPort());
     QFile file(path(QStringLiteral("dovecot.conf")));
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
         qWarning("DovecotFixture: cannot write %s", qPrintable(file.fileName()));
@@ -485,6 +609,23 @@ QByteArray DovecotFixture::withCrlf(const QByteArray &message)
         result += message.at(i);
     }
     return result;
+}
+
+TrustedTestAuthority::TrustedTestAuthority(const QString &caCertificatePath)
+    : m_previous(QSslConfiguration::defaultConfiguration())
+{
+    const QList<QSslCertificate> authority = QSslCertificate::fromPath(caCertificatePath);
+    m_valid = authority.size() == 1;
+    if (!m_valid)
+        return;
+    QSslConfiguration configuration = m_previous;
+    configuration.addCaCertificates(authority);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+TrustedTestAuthority::~TrustedTestAuthority()
+{
+    QSslConfiguration::setDefaultConfiguration(m_previous);
 }
 
 } // namespace testsupport

@@ -1,14 +1,17 @@
 // mailvane-test-mailbox: a throwaway Dovecot POP3 mailbox for the demo and the benchmark.
 //
-// Prints "port <N>" when the server is ready and runs until its standard input ends or it gets
-// SIGTERM, SIGINT or SIGHUP; then it stops Dovecot and removes its files.
+// Prints "port <N>" when the server is ready (with --tls then also "tls-port <N>", "fingerprint
+// <SHA-256>" and "certificate <path>") and runs until its standard input ends or it gets SIGTERM,
+// SIGINT or SIGHUP; then it stops Dovecot and removes its files.
 #include "DelayingProxy.h"
 #include "DovecotFixture.h"
 #include "MailboxContent.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QSocketNotifier>
+#include <QSslCertificate>
 
 #include <array>
 #include <cerrno>
@@ -123,7 +126,11 @@ int main(int argc, char *argv[])
                                    "Serve through a proxy that holds back each chunk the server sends by "
                                    "<ms> milliseconds; the port printed is the proxy's.",
                                    "ms");
-    parser.addOptions({user, password, demo, generate, seed, delay});
+    const QCommandLineOption tls("tls",
+                                 "Also serve POP3 over TLS (and STLS on the plain port) with a self-signed "
+                                 "certificate for 127.0.0.1, whose port, SHA-256 fingerprint and file are "
+                                 "printed after the port.");
+    parser.addOptions({user, password, demo, generate, seed, delay, tls});
     parser.process(app);
 
     const QString userName = parser.value(user);
@@ -156,6 +163,8 @@ int main(int argc, char *argv[])
     // Watched from before the start, so that a stop request during it is not lost.
     StopWatch stopWatch;
     QString error;
+    if (parser.isSet(tls) && !server.setCertificate(DovecotFixture::Certificate::SelfSigned, &error))
+        return fail(error);
     if (!server.start(&error))
         return fail(error);
     quint16 port = server.port();
@@ -168,6 +177,13 @@ int main(int argc, char *argv[])
     }
 
     std::printf("port %u\n", unsigned(port));
+    if (parser.isSet(tls)) {
+        const QSslCertificate certificate =
+            QSslCertificate::fromPath(server.serverCertificatePath()).value(0);
+        std::printf("tls-port %u\nfingerprint %s\ncertificate %s\n", unsigned(server.tlsPort()),
+                    certificate.digest(QCryptographicHash::Sha256).toHex().constData(),
+                    qPrintable(server.serverCertificatePath()));
+    }
     std::fflush(stdout);
     if (!stopWatch.stopped())
         app.exec();
