@@ -291,6 +291,8 @@ void TestListCommands::failedLoginKeepsTheItem()
 {
     ScriptedPop3Server server;
     server.send("+OK ready\r\n")
+        .expect("CAPA")
+        .send("-ERR\r\n")
         .expect("USER user")
         .send("+OK\r\n")
         .expect("PASS secret")
