@@ -14,6 +14,12 @@ bool DialogPrompter::question(const QString &title, const QString &text)
            == QMessageBox::Yes;
 }
 
+bool DialogPrompter::confirm(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok | QMessageBox::Cancel, m_parent);
+    return box.exec() == QMessageBox::Ok;
+}
+
 std::optional<QString> DialogPrompter::input(const QString &title, const QString &prompt, const QString &defaultText)
 {
     bool ok = false;

@@ -13,6 +13,7 @@ public:
 
     void message(const QString &title, const QString &text) override;
     bool question(const QString &title, const QString &text) override;
+    bool confirm(const QString &title, const QString &text) override;
     std::optional<QString> input(const QString &title, const QString &prompt,
                                  const QString &defaultText) override;
 

@@ -15,7 +15,8 @@
 #include <QTime>
 #include <algorithm>
 
-namespace {
+namespace
+{
 const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
 }
 
@@ -58,7 +59,8 @@ void CheckCycle::RequestCheck()
     }
     if (!Connected() && !m_config->Connect()) {
         m_status.setPanel(2, QStringLiteral("Not Connected"));
-        if (!m_services.prompter.question(QStringLiteral("Mailvane"), QStringLiteral("Not Connected\r\nCheck Anyway?")))
+        if (!m_services.prompter.question(QStringLiteral("Mailvane"),
+                                          QStringLiteral("Not Connected\r\nCheck Anyway?")))
             return;
     }
     CheckMail();
@@ -113,12 +115,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
-    m_bp1.setHost(m_config->Host(i));
-    m_bp1.setUserName(m_config->UserName(i));
-    m_bp1.setPassword(m_config->Password(i));
-    m_bp1.setPort(m_config->Port(i));
-    m_bp1.setSecurity(m_config->Security(i));
-    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
+    applyAccount(i);
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
     // With no connection profile there is nothing to dial: the server is tried as it is, since
@@ -138,7 +135,6 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     // Connect returns when the log-in is over. A log-in that failed without an error of its own
     // (a refused STAT) is reported here, unless the user cancelled it.
     const int errorsBefore = m_errorCount;
-    m_errorAccount = accountName;
     m_bp1.Connect();
     if (m_bp1.Status() != 1) {
         if (m_errorCount == errorsBefore && !m_cancelled)
@@ -172,6 +168,19 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     return true;
 }
 
+void CheckCycle::applyAccount(int i)
+{
+    if (!m_config)
+        return;
+    m_errorAccount = m_config->AccountName(i);
+    m_bp1.setHost(m_config->Host(i));
+    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setPassword(m_config->Password(i));
+    m_bp1.setPort(m_config->Port(i));
+    m_bp1.setSecurity(m_config->Security(i));
+    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
+}
+
 CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountName, int j,
                                                  QList<RejectedMessage> &rejected)
 {
@@ -193,8 +202,9 @@ CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountNa
     }
 
     const int size = m_bp1.MsgSize();
-    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(), MessageListModel::sizeText(size),
-                accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(), m_bp1.MsgDate()});
+    m_list.add({MessageKey{i, j}.text(), m_bp1.MsgFrom(), m_bp1.MsgSubject(),
+                MessageListModel::sizeText(size), accountName, size, m_bp1.UniqueID(j), m_bp1.MsgTo(),
+                m_bp1.MsgDate()});
     ++m_newMessageCount;
     return ReadOutcome::Read;
 }

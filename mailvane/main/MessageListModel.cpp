@@ -97,3 +97,20 @@ QString MessageListModel::sizeText(int bytes)
 }
 
 #include "moc_MessageListModel.cpp"
+
+void MessageListModel::renumberAfterDeletion(int account, int deleted)
+{
+    for (ListedMessage &message : m_messages) {
+        const MessageKey key = MessageKey::parse(message.key);
+        if (key.account == account && key.message > deleted)
+            message.key = MessageKey{key.account, key.message - 1}.text();
+    }
+}
+
+const ListedMessage *MessageListModel::find(const QString &key) const
+{
+    for (const ListedMessage &message : m_messages)
+        if (message.key == key)
+            return &message;
+    return nullptr;
+}

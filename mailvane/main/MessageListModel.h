@@ -51,6 +51,11 @@ public:
     void add(const ListedMessage &message);
     // Removes the row with this key; false when there is none.
     bool remove(const QString &key);
+    // After message `deleted` of an account was deleted on the server, the server numbers the later
+    // messages of that account one lower: their keys follow.
+    void renumberAfterDeletion(int account, int deleted);
+    // The message with this key, or null.
+    const ListedMessage *find(const QString &key) const;
     const QList<ListedMessage> &messages() const { return m_messages; }
 
     // The Size column for a size in bytes: a space, the kilobytes rounded half to even, two spaces

@@ -13,6 +13,8 @@ public:
     virtual ~Prompter() = default;
     virtual void message(const QString &title, const QString &text) = 0;
     virtual bool question(const QString &title, const QString &text) = 0;
+    // An OK/Cancel box; true for OK. Prompters without such a box ask the Yes/No question.
+    virtual bool confirm(const QString &title, const QString &text) { return question(title, text); }
     // The text entered, or nothing when the user cancels.
     virtual std::optional<QString> input(const QString &title, const QString &prompt,
                                          const QString &defaultText) = 0;

@@ -1,0 +1,105 @@
+#pragma once
+
+// The main window over a temporary store, with recording stand-ins for the system, the notification
+// area and the keyboard.
+#include "PlatformFakes.h"
+#include "TempStore.h"
+#include "platform/ProcessLauncher.h"
+#include "window/frmMailMain.h"
+
+#include "CvSysTrayControl.h"
+#include "HotKeyCtrl.h"
+#include "KeyStateSource.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+namespace testsupport
+{
+
+// The notification area as a record of what is shown.
+class RecordingShell : public wrenkit::ShellNotifyIcon
+{
+public:
+    void notify(wrenkit::TrayShell::Message message, const wrenkit::TrayIconData &) override
+    {
+        shown = message == wrenkit::TrayShell::Add;
+    }
+    bool shown = false;
+};
+
+// A keyboard on which no key is down.
+class IdleKeyboard : public wrenkit::KeyStateSource
+{
+public:
+    std::vector<bool> keysDown(std::span<const int> keys) override
+    {
+        return std::vector<bool>(keys.size(), false);
+    }
+};
+
+struct WindowHarness {
+    TempStore temp;
+    FakeConnectivity connectivity;
+    RecordingDialer dialer;
+    RecordingSoundPlayer sound;
+    RecordingBeeper beeper;
+    RecordingProcessLauncher launcher;
+    RecordingShell *shell = nullptr;
+    bool trayAvailable = true;
+    bool keysAvailable = true;
+    int timerIntervalMs = 60000;
+    QList<QUrl> opened;
+    // Runs in place of the configuration dialog.
+    std::function<void(QWidget *)> configDialog;
+    std::unique_ptr<frmMailMain> window;
+
+    // Changes the stored settings as the configuration dialog would.
+    void configure(const std::function<void(POPConfig &)> &change)
+    {
+        POPConfig config(temp.services());
+        change(config);
+        config.SaveConfig();
+    }
+
+    void addAccount(const QString &name, bool selected = true)
+    {
+        POPConfig config(temp.services());
+        config.AddAccount(name, QStringLiteral("127.0.0.1"), QStringLiteral("user"),
+                          QStringLiteral("secret"));
+        if (!selected)
+            config.setAcctSel(config.NumberOfAccounts() - 1, false);
+    }
+
+    frmMailMain &open()
+    {
+        auto recordingShell = std::make_unique<RecordingShell>();
+        shell = recordingShell.get();
+        auto tray = std::make_unique<wrenkit::CvSysTrayControl>(std::move(recordingShell));
+        auto hotKey =
+            std::make_unique<wrenkit::HotKeyCtrl>(keysAvailable ? std::make_unique<IdleKeyboard>() : nullptr,
+                                                  std::make_unique<wrenkit::NullBeeper>());
+        window = std::make_unique<frmMailMain>(
+            MainWindowEnvironment{temp.services(), connectivity, dialer, sound, beeper, temp.prompter,
+                                  launcher, [this](const QUrl &url) { opened << url; },
+                                  [this] { return trayAvailable; }, std::move(tray), std::move(hotKey),
+                                  [this](QWidget *parent) {
+                                      if (configDialog)
+                                          configDialog(parent);
+                                  },
+                                  timerIntervalMs});
+        return *window;
+    }
+
+    QAction *action(const char *name) const
+    {
+        return window->findChild<QAction *>(QString::fromLatin1(name));
+    }
+    QMenu *menu(const char *name) const { return window->findChild<QMenu *>(QString::fromLatin1(name)); }
+};
+
+} // namespace testsupport

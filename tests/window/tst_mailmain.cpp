@@ -1,0 +1,368 @@
+// The main window on Qt's offscreen platform: timer, minimise styles, tray menu, columns, list
+// menu and the commands that reach the window.
+#include "WindowHarness.h"
+#include "main/CheckCycle.h"
+#include "main/ColumnLayout.h"
+
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTreeView>
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace
+{
+const QString HideWarning = QStringLiteral("Hot Key not enabled! Are you\r\nsure you want to hide Mailvane?");
+
+ListedMessage message(const QString &key, const QString &from)
+{
+    ListedMessage m;
+    m.key = key;
+    m.from = from;
+    m.subject = QStringLiteral("Subject");
+    m.sizeBytes = 100;
+    m.account = QStringLiteral("A");
+    return m;
+}
+} // namespace
+
+class TestMailMain : public QObject
+{
+    Q_OBJECT
+private slots:
+    void timer_data();
+    void timer();
+    void timerRunsAtTheGivenInterval();
+    void firstStartShowsTheWindow_data();
+    void firstStartShowsTheWindow();
+    void applyMinStyle_data();
+    void applyMinStyle();
+    void trayMenu_data();
+    void trayMenu();
+    void doubleClickAndHotKeyWaitForTheConfigurationDialog();
+    void columnWidths();
+    void listMenuFollowsTheList();
+    void toolbarRefusesWhileBusy();
+    void helpOpensTheManual();
+    void exitEndsAtOnce_data();
+    void exitEndsAtOnce();
+};
+
+void TestMailMain::timer_data()
+{
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<bool>("withAccount");
+    QTest::addColumn<bool>("checkOn");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QList<int>>("busyTicks");
+    QTest::addColumn<QList<int>>("checkTicks");
+    QTest::addColumn<int>("finalCount");
+
+    QTest::newRow("interval 10") << 10 << true << true << 30 << QList<int>{} << QList<int>{10, 19, 28} << 3;
+    QTest::newRow("interval 1") << 1 << true << true << 4 << QList<int>{} << QList<int>{1, 2, 3, 4} << 1;
+    QTest::newRow("interval 2") << 2 << true << true << 4 << QList<int>{} << QList<int>{2, 3, 4} << 1;
+    QTest::newRow("no account") << 1 << false << true << 5 << QList<int>{} << QList<int>{} << 0;
+    QTest::newRow("checking off") << 2 << true << false << 5 << QList<int>{} << QList<int>{} << 1;
+    QTest::newRow("check running at the due tick")
+        << 3 << true << true << 8 << QList<int>{3, 4} << QList<int>{5, 7} << 2;
+}
+
+void TestMailMain::timer()
+{
+    QFETCH(int, interval);
+    QFETCH(bool, withAccount);
+    QFETCH(bool, checkOn);
+    QFETCH(int, ticks);
+    QFETCH(QList<int>, busyTicks);
+    QFETCH(QList<int>, checkTicks);
+    QFETCH(int, finalCount);
+
+    WindowHarness h;
+    if (withAccount)
+        h.addAccount("A", false); // counted, but a check contacts no server
+    h.configure([&](POPConfig &c) {
+        c.setInterval(interval);
+        c.setCheck(checkOn);
+    });
+    frmMailMain &w = h.open();
+    int tick = 0;
+    QList<int> checks;
+    connect(&w.checkCycle(), &CheckCycle::checkFinished, this, [&] { checks << tick; });
+
+    for (tick = 1; tick <= ticks; ++tick) {
+        w.checkCycle().setBusy(busyTicks.contains(tick));
+        w.Timer1_Timer();
+        w.checkCycle().setBusy(false);
+    }
+    QCOMPARE(checks, checkTicks);
+    QCOMPARE(w.TickCount(), finalCount);
+}
+
+void TestMailMain::timerRunsAtTheGivenInterval()
+{
+    WindowHarness h;
+    h.addAccount("A", false);
+    h.configure([](POPConfig &c) { c.setInterval(999); });
+    h.timerIntervalMs = 5;
+    frmMailMain &w = h.open();
+    QTRY_VERIFY(w.TickCount() >= 2);
+}
+
+void TestMailMain::firstStartShowsTheWindow_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<bool>("withAccount");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<bool>("icon");
+
+    QTest::newRow("no account, style 0") << 0 << false << true << true;
+    QTest::newRow("no account, style 2") << 2 << false << true << false;
+    QTest::newRow("an account, style 0") << 0 << true << false << true;
+    QTest::newRow("an account, style 1") << 1 << true << true << false;
+}
+
+void TestMailMain::firstStartShowsTheWindow()
+{
+    QFETCH(int, style);
+    QFETCH(bool, withAccount);
+    QFETCH(bool, visible);
+    QFETCH(bool, icon);
+
+    WindowHarness h;
+    if (withAccount)
+        h.addAccount("A");
+    h.configure([&](POPConfig &c) { c.setMinStyle(style); });
+    frmMailMain &w = h.open();
+    QCOMPARE(w.isVisible(), visible);
+    QCOMPARE(h.shell->shown, icon);
+    QCOMPARE(w.panel(2), QString("Ready"));
+    QVERIFY(h.temp.prompter.calls.isEmpty());
+    QCOMPARE(w.windowTitle(), QString("Mailvane - Messages"));
+}
+
+void TestMailMain::applyMinStyle_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<bool>("hotKeyOn");
+    QTest::addColumn<bool>("keysAvailable");
+    QTest::addColumn<bool>("trayAvailable");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("warned");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<bool>("minimised");
+    QTest::addColumn<bool>("icon");
+
+    QTest::newRow("0 tray") << 0 << false << true << true << false << false << false << false << true;
+    QTest::newRow("0 without a tray acts as 1")
+        << 0 << false << true << false << false << false << true << true << false;
+    QTest::newRow("1 taskbar") << 1 << false << true << true << false << false << true << true << false;
+    QTest::newRow("2 hot key on") << 2 << true << true << true << false << false << false << false << false;
+    QTest::newRow("2 hot key off, OK")
+        << 2 << false << true << true << true << true << false << false << false;
+    QTest::newRow("2 hot key off, Cancel")
+        << 2 << false << true << true << false << true << true << false << true;
+    QTest::newRow("2 no key source, Cancel")
+        << 2 << true << false << true << false << true << true << false << true;
+}
+
+void TestMailMain::applyMinStyle()
+{
+    QFETCH(int, style);
+    QFETCH(bool, hotKeyOn);
+    QFETCH(bool, keysAvailable);
+    QFETCH(bool, trayAvailable);
+    QFETCH(bool, answer);
+    QFETCH(bool, warned);
+    QFETCH(bool, visible);
+    QFETCH(bool, minimised);
+    QFETCH(bool, icon);
+
+    WindowHarness h;
+    h.addAccount("A");
+    h.keysAvailable = keysAvailable;
+    frmMailMain &w = h.open(); // style 0: the icon is placed, the window hidden
+    w.showNormal();            // the user brought it back
+    h.trayAvailable = trayAvailable;
+    h.temp.prompter.questionAnswer = answer;
+    w.Config()->setMinStyle(style);
+    w.Config()->setHotKey(116);
+    w.Config()->setHotKeyEnabled(hotKeyOn);
+
+    w.ApplyMinStyle();
+    QCOMPARE(h.temp.prompter.calls.size(), warned ? 1 : 0);
+    if (warned) {
+        QCOMPARE(h.temp.prompter.calls[0].title, QString("Mailvane"));
+        QCOMPARE(h.temp.prompter.calls[0].text, HideWarning);
+    }
+    QCOMPARE(w.isVisible(), visible);
+    QCOMPARE(bool(w.windowState() & Qt::WindowMinimized), minimised);
+    QCOMPARE(h.shell->shown, icon);
+    QCOMPARE(w.panel(2) != "Ready", !trayAvailable); // says once why the taskbar is used
+}
+
+void TestMailMain::trayMenu_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("configOpen");
+    QTest::addColumn<bool>("showEnabled");
+
+    QTest::newRow("hidden") << "hidden" << false << true;
+    QTest::newRow("minimised") << "minimised" << false << true;
+    QTest::newRow("maximised") << "maximised" << false << true;
+    QTest::newRow("normal") << "normal" << false << false;
+    QTest::newRow("normal, configuration open") << "normal" << true << false;
+    QTest::newRow("hidden, configuration open") << "hidden" << true << true;
+}
+
+void TestMailMain::trayMenu()
+{
+    QFETCH(QString, state);
+    QFETCH(bool, configOpen);
+    QFETCH(bool, showEnabled);
+
+    WindowHarness h;
+    h.addAccount("A");
+    frmMailMain &w = h.open();
+    if (state == "normal")
+        w.showNormal();
+    else if (state == "minimised")
+        w.showMinimized();
+    else if (state == "maximised")
+        w.showMaximized();
+
+    QMap<QString, bool> enabled;
+    auto click = [&] {
+        QVERIFY(w.ConfigOpen() == configOpen);
+        emit h.shell->mouseEvent(wrenkit::TrayShell::LeftDown);
+        for (const char *name : {"mnuShow", "mnuConfig", "mnuCheck", "mnuHelp", "mnuExit"})
+            enabled[name] = h.action(name)->isEnabled();
+        QVERIFY(h.menu("mnuTrayPop")->isVisible());
+        h.menu("mnuTrayPop")->hide();
+    };
+    if (configOpen) {
+        h.configDialog = [&](QWidget *) { click(); };
+        w.OpenConfiguration();
+    } else {
+        click();
+    }
+    QCOMPARE(enabled["mnuShow"], showEnabled);
+    QCOMPARE(enabled["mnuConfig"], !configOpen);
+    QCOMPARE(enabled["mnuExit"], !configOpen);
+    QVERIFY(enabled["mnuCheck"]);
+    QVERIFY(enabled["mnuHelp"]);
+}
+
+void TestMailMain::doubleClickAndHotKeyWaitForTheConfigurationDialog()
+{
+    WindowHarness h;
+    h.addAccount("A");
+    frmMailMain &w = h.open();
+    h.configDialog = [&](QWidget *) {
+        emit h.shell->mouseEvent(wrenkit::TrayShell::LeftDoubleClick);
+        emit w.hotKeyControl().HotKeyPressed();
+        QVERIFY(!w.isVisible());
+    };
+    w.OpenConfiguration();
+    QVERIFY(!w.ConfigOpen());
+    QVERIFY(!w.isVisible());
+
+    emit w.hotKeyControl().HotKeyPressed();
+    QVERIFY(w.isVisible());
+    w.hide();
+    emit h.shell->mouseEvent(wrenkit::TrayShell::LeftDoubleClick);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.windowState() & Qt::WindowMinimized, Qt::WindowNoState);
+}
+
+void TestMailMain::columnWidths()
+{
+    const auto twipsWidths = ::columnWidths(1170);
+    QCOMPARE(twipsWidths, (std::array<double, 4>{250, 375, 125, 250}));
+    QCOMPARE(::columnWidths(100), (std::array<double, 4>{0, 0, 0, 0}));
+
+    WindowHarness h;
+    frmMailMain &w = h.open();
+    auto *lv = w.findChild<QTreeView *>("LV");
+    QCOMPARE(lv->accessibleName(), QString("Messages"));
+    const double dpi = lv->logicalDpiX();
+    lv->resize(qRound(twips::toPixels(1170, dpi)), lv->height());
+    for (int column = 0; column < 4; ++column)
+        QVERIFY2(qAbs(lv->header()->sectionSize(column) - twips::toPixels(twipsWidths[column], dpi)) <= 1,
+                 qPrintable(QString::number(column)));
+}
+
+void TestMailMain::listMenuFollowsTheList()
+{
+    WindowHarness h;
+    frmMailMain &w = h.open();
+    auto *viewport = w.findChild<QTreeView *>("LV")->viewport();
+    QMenu *menu = h.menu("RtClickMessage");
+
+    QTest::mouseClick(viewport, Qt::RightButton, {}, QPoint(10, 10));
+    QVERIFY(menu->isVisible());
+    QVERIFY(!h.action("mnuDelMessage")->isEnabled());
+    QVERIFY(!h.action("mnuAddBlock")->isEnabled());
+    menu->hide();
+
+    w.messageList().add(message("A0 M1", "Ann <ann@example.org>"));
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(10, 5));
+    QVERIFY(!menu->isVisible());
+    QVERIFY(h.action("mnuDelMessage")->isEnabled());
+    QVERIFY(h.action("mnuAddBlock")->isEnabled());
+    QCOMPARE(w.selectedKey(), QString("A0 M1"));
+}
+
+void TestMailMain::toolbarRefusesWhileBusy()
+{
+    WindowHarness h;
+    frmMailMain &w = h.open();
+    w.messageList().add(message("A0 M1", "Ann <ann@example.org>"));
+    w.checkCycle().setBusy(true);
+    for (const char *key : {"Check", "Launch", "Config", "Delete", "Exit"})
+        h.action(key)->trigger();
+    QCOMPARE(h.beeper.beeps, 5);
+    QCOMPARE(w.messageList().rowCount(), 1);
+    QVERIFY(w.isVisible());
+}
+
+void TestMailMain::helpOpensTheManual()
+{
+    WindowHarness h;
+    h.addAccount("A");
+    frmMailMain &w = h.open();
+    h.action("mnuHelp")->trigger();
+    QVERIFY(w.isVisible());
+    h.action("Help")->trigger();
+    QCOMPARE(h.opened.size(), 2);
+    QVERIFY(h.opened[0].toLocalFile().endsWith("docs/manual/index.html"));
+}
+
+void TestMailMain::exitEndsAtOnce_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::newRow("tray menu") << "mnuExit";
+    QTest::newRow("toolbar") << "Exit";
+    QTest::newRow("close box") << "close";
+}
+
+void TestMailMain::exitEndsAtOnce()
+{
+    QFETCH(QString, route);
+    WindowHarness h;
+    h.addAccount("A");
+    frmMailMain &w = h.open();
+    w.showNormal();
+    QSignalSpy exit(&w, &frmMailMain::exitRequested);
+    if (route == "close")
+        w.close();
+    else
+        h.action(qPrintable(route))->trigger();
+    QCOMPARE(exit.size(), 1);
+    QVERIFY(!w.isVisible());
+    QVERIFY(!h.shell->shown);
+    QCOMPARE(w.Config(), nullptr);
+}
+
+QTEST_MAIN(TestMailMain)
+#include "tst_mailmain.moc"
