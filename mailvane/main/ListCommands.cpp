@@ -216,7 +216,7 @@ int ListCommands::locate(const ListedMessage &recorded, int number, DeletionOutc
         return 0;
     const int errorsBefore = m_errorCount;
     m_bp1.GetMessageInfo(number);
-    if (errorSince(errorsBefore)) {
+    if (errorSince(errorsBefore) || !m_bp1.InfoComplete()) {
         outcome = DeletionOutcome::Failed;
         return 0;
     }

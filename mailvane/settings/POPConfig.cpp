@@ -412,6 +412,12 @@ void POPConfig::setTrustedCertificate(int i, const QString &fingerprint)
         key.setValue({QStringLiteral("TrustedCertificate"), RegType::String, kept});
 }
 
+int POPConfig::StoredPort(int i) const
+{
+    const qint64 port = account(i) ? account(i)->Port : 0;
+    return port >= 1 && port <= 65535 ? int(port) : 0;
+}
+
 void POPConfig::setAcctSel(int i, bool yn)
 {
     if (!account(i))
@@ -438,22 +444,105 @@ bool POPConfig::SenderIsBlocked(const QString &Name) const
                        [&](const QString &entry) { return entry.contains(Name, Qt::CaseSensitive); });
 }
 
-void POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
+bool POPConfig::AddAccount(const QString &AName, const QString &AHost, const QString &UName,
                            const QString &PWord)
 {
-    m_services.store.transaction([&] {
+    return AddAccount(AccountFields{AName, AHost, UName, PWord});
+}
+
+namespace
+{
+bool validPort(int port)
+{
+    return port >= 1 && port <= 65535;
+}
+
+// Writes the edited fields into an account key; the other values stay as they are.
+bool writeAccountFields(const RegistryKey &key, const AccountFields &fields, const QString &scrambled)
+{
+    const auto text = [&](const char *name, const QString &data) {
+        return key.setValue(RegValue{QLatin1String(name), RegType::String, data});
+    };
+    bool ok = text("Host", fields.host) && text("UserName", fields.userName) && text("Password", scrambled) &&
+              text("Selected", QStringLiteral("True"));
+    if (validPort(fields.port))
+        ok = ok && key.setValue(RegValue{QStringLiteral("Port"), RegType::DWord, quint32(fields.port)});
+    else if (key.value(QStringLiteral("Port")))
+        ok = ok && key.removeValue(QStringLiteral("Port"));
+    return ok;
+}
+} // namespace
+
+bool POPConfig::AddAccount(const AccountFields &fields)
+{
+    const bool added = m_services.store.transaction([&] {
         const RegistryKey accounts = settingsKey().subKey(kAccounts);
         // An existing account keeps its values: filling in the ones it lacks would mix two accounts.
-        if (accounts.subKey(AName).isValid())
+        if (accounts.subKey(fields.name).isValid())
             return false;
-        const RegistryKey key = accounts.addSubKey(AName);
-        key.addValue(QStringLiteral("Host"), AHost, RegType::String);
-        key.addValue(QStringLiteral("UserName"), UName, RegType::String);
-        key.addValue(QStringLiteral("Password"), ScramblePassword(PWord), RegType::String);
+        const RegistryKey key = accounts.addSubKey(fields.name);
+        if (!key.isValid())
+            return false;
+        key.addValue(QStringLiteral("Host"), fields.host, RegType::String);
+        key.addValue(QStringLiteral("UserName"), fields.userName, RegType::String);
+        key.addValue(QStringLiteral("Password"), ScramblePassword(fields.password), RegType::String);
         key.addValue(QStringLiteral("Selected"), QStringLiteral("True"), RegType::String);
+        if (validPort(fields.port))
+            key.addValue(QStringLiteral("Port"), fields.port, RegType::DWord);
         return true;
     });
     LoadSettings();
+    return added;
+}
+
+bool POPConfig::EditAccount(int i, const AccountFields &fields)
+{
+    if (!account(i) || accountNameProblem(fields.name, i) != AccountNameProblem::None)
+        return false;
+    const QString oldName = AccountName(i);
+    const bool edited = m_services.store.transaction([&] {
+        const RegistryKey accounts = settingsKey().subKey(kAccounts);
+        const bool renamed = fields.name != oldName;
+        // Another account of that name may have been stored since this object loaded.
+        if (registryNameKey(fields.name) != registryNameKey(oldName) &&
+            accounts.subKey(fields.name).isValid())
+            return false;
+        const RegistryKey old = accounts.subKey(oldName);
+        if (!renamed && old.isValid())
+            return writeAccountFields(old, fields, ScramblePassword(fields.password));
+        // A new key under the new name (a change of letter case included) with the old key's values.
+        const QList<RegValue> kept = old.isValid() ? old.values() : QList<RegValue>();
+        if (old.isValid() && !accounts.removeSubKey(oldName))
+            return false;
+        const RegistryKey key = accounts.addSubKey(fields.name);
+        if (!key.isValid())
+            return false;
+        for (const RegValue &v : kept) {
+            if (!key.setValue(v))
+                return false;
+        }
+        return writeAccountFields(key, fields, ScramblePassword(fields.password));
+    });
+    LoadSettings();
+    return edited;
+}
+
+AccountNameProblem POPConfig::accountNameProblem(const QString &name, int except) const
+{
+    if (name.isEmpty())
+        return AccountNameProblem::Empty;
+    if (name.contains(QLatin1Char('\\')))
+        return AccountNameProblem::Backslash;
+    const QString key = registryNameKey(name);
+    for (int j = 0; j < m_accounts.size(); ++j) {
+        if (j != except && registryNameKey(m_accounts.at(j).Name) == key)
+            return AccountNameProblem::Taken;
+    }
+    // An account stored since this object loaded counts too.
+    const RegistryKey stored = settingsKey().subKey(kAccounts).subKey(name);
+    if (stored.isValid() && (except < 0 || registryNameKey(AccountName(except)) != key))
+        return AccountNameProblem::Taken;
+    return AccountNameProblem::None;
 }
 
 void POPConfig::DeleteAccount(const QString &AccName)

@@ -14,6 +14,18 @@
 class AutostartEntry;
 class Prompter;
 
+// What the account dialogs edit. port 0 means the account's default port (no stored "Port").
+struct AccountFields {
+    QString name;
+    QString host;
+    QString userName;
+    QString password;
+    int port = 0;
+};
+
+// Why a text cannot name an account.
+enum class AccountNameProblem { None, Empty, Backslash, Taken };
+
 // What a settings object works with: the registry, a way to tell the user, the autostart entry.
 struct SettingsServices {
     RegistryStore &store;
@@ -127,6 +139,8 @@ public:
     // The account's POP3 port: its stored "Port" when that lies in 1..65535, else the usual port of its
     // security mode (995 for TLS, 110 otherwise).
     int Port(int i) const;
+    // The stored "Port" when it lies in 1..65535, else 0 (the account uses its default port).
+    int StoredPort(int i) const;
     // How the account connects: 0 plain POP3 (also when nothing is stored), 1 plain upgraded with
     // STLS, 2 TLS from the first byte. A stored number outside 0..2 reads as 2, the strictest.
     qint16 Security(int i) const;
@@ -148,8 +162,18 @@ public:
     bool SenderIsBlocked(const QString &Name) const;
 
     // A new account, selected. A name that cannot be a key name (empty, or with a backslash) leaves the
-    // store unchanged; an existing account keeps its values.
-    void AddAccount(const QString &AName, const QString &AHost, const QString &UName, const QString &PWord);
+    // store unchanged; an existing account keeps its values. False when nothing was added.
+    bool AddAccount(const QString &AName, const QString &AHost, const QString &UName, const QString &PWord);
+    // The same, with a port: stored as "Port" when it lies in 1..65535.
+    bool AddAccount(const AccountFields &fields);
+    // Replaces account i by fields in one change, renaming it when the name differs: its values
+    // beyond those fields are kept, and it is selected again, as a new account is. A port of 0
+    // removes the stored "Port". Refused, changing nothing, when the new name is not free (see
+    // accountNameProblem) or i is not an account. Reloads like AddAccount.
+    bool EditAccount(int i, const AccountFields &fields);
+    // Whether name can name an account, the account at index except left aside: names compare
+    // without regard to case, as the store compares them.
+    AccountNameProblem accountNameProblem(const QString &name, int except = -1) const;
     void DeleteAccount(const QString &AccName);
     void AddBlockedSender(const QString &Name);
     void RemoveBlockedSender(const QString &Name);

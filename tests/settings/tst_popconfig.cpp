@@ -46,6 +46,9 @@ private slots:
     void passwordRoundTrip();
     void port_data();
     void port();
+    void addAccountWithPort();
+    void editAccount_data();
+    void editAccount();
     void security_data();
     void security();
     void setSecurityWritesAtOnce();
@@ -360,6 +363,77 @@ void TestPOPConfig::port()
     POPConfig config(temp.services());
     QCOMPARE(config.Port(0), port);
     QCOMPARE(config.Port(1), 110);
+}
+
+void TestPOPConfig::addAccountWithPort()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    QVERIFY(config.AddAccount(AccountFields{"a", "h", "u", "p", 995}));
+    QVERIFY(config.AddAccount(AccountFields{"b", "h", "u", "p", 0}));
+    QVERIFY(!config.AddAccount(AccountFields{"A", "other", "u", "p", 1}));
+    QCOMPARE(config.Port(0), 995);
+    QCOMPARE(config.StoredPort(0), 995);
+    QCOMPARE(config.Port(1), 110);
+    QCOMPARE(config.StoredPort(1), 0);
+    QVERIFY(!account(temp, "b").value("Port"));
+    QCOMPARE(account(temp, "a").value("Port")->type, RegType::DWord);
+}
+
+void TestPOPConfig::editAccount_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("edited");
+    QTest::addColumn<QStringList>("names"); // the account names afterwards
+    QTest::newRow("same name, other port") << "work" << 2110 << true << QStringList{"home", "work"};
+    QTest::newRow("renamed, port removed") << "office" << 0 << true << QStringList{"home", "office"};
+    QTest::newRow("letter case only") << "Work" << 995 << true << QStringList{"home", "Work"};
+    QTest::newRow("name of the other account") << "home" << 995 << false << QStringList{"home", "work"};
+    QTest::newRow("other account, other case") << "HOME" << 995 << false << QStringList{"home", "work"};
+    QTest::newRow("backslash") << "a\\b" << 995 << false << QStringList{"home", "work"};
+    QTest::newRow("empty") << "" << 995 << false << QStringList{"home", "work"};
+}
+
+void TestPOPConfig::editAccount()
+{
+    QFETCH(QString, name);
+    QFETCH(int, port);
+    QFETCH(bool, edited);
+    QFETCH(QStringList, names);
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(AccountFields{"home", "pop.home", "me", "pw", 0});
+    config.AddAccount(AccountFields{"work", "pop.work", "worker", "secret", 995});
+    config.setAcctSel(1, false);
+    // A value this program does not edit rides along.
+    account(temp, "work").addValue("Security", 2, RegType::DWord);
+    POPConfig fresh(temp.services());
+
+    QCOMPARE(fresh.EditAccount(1, AccountFields{name, "pop.new", "newuser", "newpw", port}), edited);
+    POPConfig reloaded(temp.services());
+    const QStringList accountNames{reloaded.AccountName(0), reloaded.AccountName(1)};
+    QCOMPARE(accountNames, names);
+    QCOMPARE(reloaded.NumberOfAccounts(), 2);
+    QCOMPARE(reloaded.Host(0), QStringLiteral("pop.home"));
+    QCOMPARE(reloaded.Password(0), QStringLiteral("pw"));
+    const int i = names.indexOf(edited ? name : QStringLiteral("work"));
+    QVERIFY(account(temp, reloaded.AccountName(i)).value("Security"));
+    if (edited) {
+        QCOMPARE(reloaded.Host(i), QStringLiteral("pop.new"));
+        QCOMPARE(reloaded.UserName(i), QStringLiteral("newuser"));
+        QCOMPARE(reloaded.Password(i), QStringLiteral("newpw"));
+        QCOMPARE(reloaded.StoredPort(i), port);
+        QVERIFY(reloaded.AcctSel(i));
+        QCOMPARE(account(temp, reloaded.AccountName(i)).value("Selected")->text(), QStringLiteral("True"));
+    } else {
+        QCOMPARE(reloaded.Host(i), QStringLiteral("pop.work"));
+        QCOMPARE(reloaded.Password(i), QStringLiteral("secret"));
+        QCOMPARE(reloaded.StoredPort(i), 995);
+        QVERIFY(!reloaded.AcctSel(i));
+    }
+    QVERIFY(!fresh.EditAccount(5, AccountFields{"x", "h", "u", "p", 0}));
+    QCOMPARE(POPConfig(temp.services()).NumberOfAccounts(), 2);
 }
 
 void TestPOPConfig::security_data()

@@ -1,0 +1,63 @@
+#include "DialogServices.h"
+
+#include "DialogPrompter.h"
+#include "Manual.h"
+
+#include "platform/AutostartEntry.h"
+#include "platform/RegistryStore.h"
+#include "platform/SystemViews.h"
+
+#include "KeyStateSource.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QGuiApplication>
+
+DialogServices DialogServices::desktop(const SettingsServices &settings)
+{
+    return DialogServices{
+        settings,
+        [](QWidget *parent, const QString &caption, const QString &filter) {
+            return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+        },
+        [](QDialog &dialog) { return dialog.exec(); },
+        [](const QString &page) { return mailvane::openManual(page); },
+        [](const QUrl &url) { QDesktopServices::openUrl(url); },
+        ::hotKeyProblem(),
+    };
+}
+
+QString hotKeyProblem()
+{
+    if (wrenkit::createKeyStateSource())
+        return {};
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+                         QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (wayland)
+        return QStringLiteral("The hot key does not work in this session: under Wayland a program cannot "
+                              "watch the keyboard while its window is in the background. The choices "
+                              "below are kept for an X11 session.");
+    return QStringLiteral("The hot key does not work in this session: Mailvane cannot read the keyboard "
+                          "without an X11 display. The choices below are kept for an X11 session.");
+}
+
+struct DesktopSettings::Parts {
+    explicit Parts(QWidget *parent) : prompter(parent), store(RegistryStore::defaultPath(), &prompter)
+    {
+        mountSystemViews(store);
+    }
+    DialogPrompter prompter;
+    RegistryStore store;
+    XdgAutostartEntry autostart;
+};
+
+DesktopSettings::DesktopSettings(QWidget *parent) : m_parts(std::make_unique<Parts>(parent)) {}
+
+DesktopSettings::~DesktopSettings() = default;
+
+SettingsServices DesktopSettings::services()
+{
+    return {m_parts->store, m_parts->prompter, m_parts->autostart};
+}
