@@ -254,7 +254,7 @@ void TestListCommands::deletionThatTimesOutKeepsTheItem()
 
     h.commands.DeleteServerMessage("A0 M1");
     QCOMPARE(h.outcomes, QList<DeletionOutcome>{DeletionOutcome::Failed});
-    QCOMPARE(h.errors, QStringList{wrenkit::BasicPOP::ServerTimedOut});
+    QCOMPARE(h.errors, QStringList{"A: " + wrenkit::BasicPOP::ServerTimedOut});
     QCOMPARE(h.status.panel(2), QString("Error on last attempt"));
     QCOMPARE(h.list.rowCount(), 1);
     QVERIFY(!h.cycle.Busy());
