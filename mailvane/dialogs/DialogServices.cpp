@@ -63,3 +63,8 @@ SettingsServices DesktopSettings::services()
 {
     return {m_parts->store, m_parts->prompter, m_parts->autostart, &m_parts->vault};
 }
+
+void DesktopSettings::setPromptParent(QWidget *parent)
+{
+    m_parts->prompter.setParentWindow(parent);
+}

@@ -2,6 +2,7 @@
 
 #include "main/HeaderDecoder.h"
 
+#include <QFont>
 #include <cmath>
 
 QString MessageKey::text() const
@@ -44,6 +45,11 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const
         return message.from;
     if (role == RawTextRole && index.column() == Subject)
         return message.subject;
+    if (role == Qt::FontRole && message.notSeenBefore) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -80,6 +86,14 @@ void MessageListModel::add(const ListedMessage &message)
     beginInsertRows({}, row, row);
     m_messages.append(message);
     endInsertRows();
+}
+
+void MessageListModel::setNotSeenBefore(int row, bool notSeenBefore)
+{
+    if (row < 0 || row >= m_messages.size() || m_messages[row].notSeenBefore == notSeenBefore)
+        return;
+    m_messages[row].notSeenBefore = notSeenBefore;
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::FontRole});
 }
 
 bool MessageListModel::remove(const QString &key)

@@ -30,12 +30,13 @@ struct ListedMessage
     QString uniqueId{}; // empty when the server gave none
     QString to{};
     QString date{};
+    bool notSeenBefore{}; // no earlier check listed it (kept only with "NotifyNewOnly" on)
 };
 
 // The message list of the main window: one row per message, with the columns From, Subject,
-// Size and Account; the key is the row's Qt::UserRole data. From and Subject are shown decoded
-// (international characters); RawTextRole gives them as the check read them, the text that the
-// filters and Block Sender work with.
+// Size and Account; the key is the row's Qt::UserRole data. A message not seen before shows in
+// bold (Qt::FontRole). From and Subject are shown decoded (international characters);
+// RawTextRole gives them as the check read them, the text that the filters and Block Sender use.
 class MessageListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -52,6 +53,7 @@ public:
 
     void clear();
     void add(const ListedMessage &message);
+    void setNotSeenBefore(int row, bool notSeenBefore);
     // Removes the row with this key; false when there is none.
     bool remove(const QString &key);
     // After message `deleted` of an account was deleted on the server, the server numbers the later

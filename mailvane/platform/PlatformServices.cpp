@@ -1,10 +1,10 @@
 #include "PlatformServices.h"
 
-PlatformServices PlatformServices::system()
+PlatformServices PlatformServices::system(std::unique_ptr<Beeper> beeper)
 {
     return {std::make_unique<NetworkInfoConnectivity>(), std::make_unique<NetworkManagerDialer>(),
-            std::make_unique<SoundEffectPlayer>(), std::make_unique<ApplicationBeeper>(),
-            std::make_unique<FreedesktopNotifier>(), std::make_unique<KeychainVault>()};
+            std::make_unique<SoundEffectPlayer>(), std::move(beeper), std::make_unique<FreedesktopNotifier>(),
+            std::make_unique<KeychainVault>()};
 }
 
 PlatformServices PlatformServices::fallback()

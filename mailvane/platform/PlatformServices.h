@@ -20,8 +20,9 @@ struct PlatformServices {
     // an account whose password lives in the keyring reads an empty one.
     std::unique_ptr<PasswordVault> vault;
 
-    // The implementations that talk to the system.
-    static PlatformServices system();
+    // The implementations that talk to the system, with the beeper of the program's kind (the
+    // desktop program's beeps through the widgets application).
+    static PlatformServices system(std::unique_ptr<Beeper> beeper);
     // Implementations that do nothing: always connected, dialling fails, silence.
     static PlatformServices fallback();
 };

@@ -16,6 +16,7 @@ namespace
 const QString kSettingsPath = QStringLiteral("Software\\Corvanta\\Mailvane 1.0");
 const QString kAccounts = QStringLiteral("Accounts");
 const QString kBlockedSenders = QStringLiteral("Blocked Senders");
+const QString kKnownMessages = QStringLiteral("Known Messages");
 
 // Stored values read into members: any nonzero number or "True" is true; what does not convert leaves
 // the member as it was.
@@ -125,6 +126,7 @@ void POPConfig::LoadSettings()
     read(settings, QStringLiteral("MaxSize"), m_MaxMessageSize);
     read(settings, QStringLiteral("HangUpWhenDone"), HangUpWhenDone);
     read(settings, QStringLiteral("ConnectionToUse"), ConnectionToUse);
+    read(settings, QStringLiteral("NotifyNewOnly"), m_NotifyNewOnly);
     LoadAddedSettings(settings);
 
     m_blocked.clear();
@@ -296,6 +298,8 @@ void POPConfig::SaveConfig()
         put("MaxSize", m_MaxMessageSize);
         put("HangUpWhenDone", HangUpWhenDone);
         put("ConnectionToUse", ConnectionToUse);
+        // Not among the values written at first start: created here when missing.
+        settings.setValue({QStringLiteral("NotifyNewOnly"), RegType::DWord, qint32(m_NotifyNewOnly ? -1 : 0)});
         put("Popup", m_Popup);
         put("UseKeyring", m_UseKeyring);
         return true;
@@ -308,6 +312,22 @@ void POPConfig::SaveConfig()
                                             failed.join(QStringLiteral(", ")));
     }
     LoadCheck();
+}
+
+QStringList POPConfig::KnownMessages(const QString &AccName) const
+{
+    const auto v = settingsKey().subKey(kKnownMessages).value(AccName);
+    return v ? v->text().split(u' ', Qt::SkipEmptyParts) : QStringList();
+}
+
+void POPConfig::setKnownMessages(const QString &AccName, const QStringList &Ids)
+{
+    if (AccName.isEmpty())
+        return;
+    m_services.store.transaction([&] {
+        const RegistryKey known = settingsKey().addSubKey(kKnownMessages);
+        return known.setValue({AccName, RegType::String, Ids.join(u' ')});
+    });
 }
 
 void POPConfig::LoadCheck()
@@ -694,6 +714,7 @@ void POPConfig::DeleteAccount(const QString &AccName)
             m_services.vault->remove(a.Name);
     }
     settingsKey().subKey(kAccounts).removeSubKey(AccName);
+    settingsKey().subKey(kKnownMessages).removeValue(AccName);
     LoadSettings();
 }
 

@@ -232,7 +232,8 @@ void TestKeyring::lockedKeyringFailsTheAccountWithoutALogIn()
     h.cycle.setConfig(&config);
 
     h.cycle.CheckMail();
-    QCOMPARE(h.errors, QStringList{"Password Not Available: keyring locked"});
+    // Named after its account, as every error of a check with several accounts.
+    QCOMPARE(h.errors, QStringList{"Locked: Password Not Available: keyring locked"});
     QCOMPARE(server.connectionCount(), 0);
     QCOMPARE(h.status.panel(3), QString("0 New Message(s)"));
     QTRY_VERIFY(second.finished()); // the next account is checked as usual
