@@ -386,7 +386,7 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
     const bool walking = MessageNumber == m_lastInfo + 1;
     m_lastInfo = MessageNumber;
     for (auto it = m_pending.begin(); it != m_pending.end();) {
-        const bool read = it->command == Command::Top || it->command == Command::Retr;
+        const bool read = it->command == Command::Top;
         if (!read || it->number == MessageNumber || (walking && it->number > MessageNumber)) {
             ++it;
         } else if (it->answered) {
