@@ -153,7 +153,6 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     // Connect returns when the log-in is over. A log-in that failed without an error of its own
     // (a refused STAT) is reported here, unless the user cancelled it.
     const int errorsBefore = m_errorCount;
-    m_errorAccount = accountName;
     m_bp1.Connect();
     if (m_bp1.Status() != 1) {
         if (m_errorCount == errorsBefore && !m_cancelled)
@@ -196,6 +195,7 @@ void CheckCycle::applyAccount(int i)
 {
     if (!m_config)
         return;
+    m_errorAccount = m_config->AccountName(i);
     m_bp1.setHost(m_config->Host(i));
     m_bp1.setUserName(m_config->UserName(i));
     m_bp1.setPassword(m_config->Password(i));

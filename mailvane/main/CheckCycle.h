@@ -96,7 +96,8 @@ public slots:
     // Another exchange on the same control (a deletion on the server) holds Busy meanwhile, so that
     // no check starts in its middle.
     void setBusy(bool busy) { m_busy = busy; }
-    // Points the control at account i of the settings: host, user name, password, port.
+    // Points the control at account i of the settings: host, user name, password, port, security
+    // mode and trusted certificate. Errors until Busy clears name that account.
     void applyAccount(int i);
     // Reports an error the way an Error event of the control is reported.
     void ReportError(const QString &text) { OnError(text); }
@@ -135,6 +136,6 @@ private:
     quint32 m_dialConnection = 0;
     int m_errorCount = 0; // Error events so far: how a failed step is noticed
     QString m_lastError;
-    QString m_errorAccount; // the account being checked, named in its errors
+    QString m_errorAccount; // the account of the exchange that holds Busy, named in its errors
     bool m_cancelled = false;
 };
