@@ -345,6 +345,10 @@ void BasicPOP::Disconnect()
 {
     if (m_socket.state() != QAbstractSocket::ConnectedState) {
         closeSocket();
+        // The server closed the connection, or we did after a time-out, before QUIT: it rolls the
+        // session's deletions back. (A cancel or a reported socket failure has said so already.)
+        if (!m_deletesAccepted.isEmpty() && !m_abortFlag)
+            emit Error(DeletionsNotConfirmed);
         return;
     }
     // The server carries out the session's deletions only when it accepts QUIT, so its reply is
@@ -382,7 +386,7 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
     const bool walking = MessageNumber == m_lastInfo + 1;
     m_lastInfo = MessageNumber;
     for (auto it = m_pending.begin(); it != m_pending.end();) {
-        const bool read = it->command == Command::Top || it->command == Command::Retr;
+        const bool read = it->command == Command::Top;
         if (!read || it->number == MessageNumber || (walking && it->number > MessageNumber)) {
             ++it;
         } else if (it->answered) {

@@ -164,7 +164,8 @@ private:
     bool awaitEncrypted();
     void refuse(const QString &errorText);
 
-    enum class Command { Other, Top, Retr, Dele };
+    // Header reads are told apart, as they may be sent ahead and dropped.
+    enum class Command { Other, Top };
     // A command sent whose reply has not been taken yet. Replies come in the order of the
     // commands; one that nobody wants any more (discard) is dropped as it arrives.
     struct Pending

@@ -593,6 +593,8 @@ void TestBasicPOP::quitConfirmsDeletions_data()
                                      << QStringList{"Error:Deletions Not Confirmed"} << false;
     QTest::newRow("closed without an answer to QUIT") << QStringList{dele, "S:+OK\r\n", "C:QUIT", "X"}
                                                       << QStringList{"Error:Deletions Not Confirmed"} << false;
+    QTest::newRow("closed before QUIT") << QStringList{dele, "S:+OK\r\n", "X"}
+                                        << QStringList{"Error:Deletions Not Confirmed"} << false;
     QTest::newRow("DELE refused") << QStringList{dele, "S:-ERR locked\r\n", "C:QUIT", "S:+OK\r\n"}
                                   << QStringList{"Error:Server Refused Deletion"} << false;
     QTest::newRow("time-out after DELE") << QStringList{dele} << QStringList{"Error:Server Timed Out"} << false;
@@ -609,10 +611,12 @@ void TestBasicPOP::quitConfirmsDeletions()
     pop->DeleteMessage(1);
     QVERIFY(!pop->MessageDeleted(1));
     pop->Disconnect();
+    // The server may close first, which is reported and ends the log-in state.
+    const bool closedFirst = log->events.removeAll("Disconnected") > 0;
     QTEST(log->events, "events");
     QTEST(pop->MessageDeleted(1), "deleted");
     QVERIFY(!pop->MessageDeleted(2));
-    QCOMPARE(pop->Status(), 1);
+    QCOMPARE(pop->Status(), closedFirst ? 0 : 1);
     QVERIFY2(server->unexpected().isEmpty(), server->unexpected());
     if (script.contains("C:QUIT"))
         QCOMPARE(server->received().last(), QByteArray("QUIT"));
