@@ -58,8 +58,10 @@ std::vector<bool> X11KeyStateSource::keysDown(std::span<const int> virtualKeys)
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
-        if (event.type == MappingNotify)
+        if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
+            m_codes.clear();
+        }
     }
     std::vector<bool> down;
     down.reserve(virtualKeys.size());
@@ -68,13 +70,19 @@ std::vector<bool> X11KeyStateSource::keysDown(std::span<const int> virtualKeys)
     return down;
 }
 
-bool X11KeyStateSource::isDown(const char (&keymap)[32], int virtualKey) const
+bool X11KeyStateSource::isDown(const char (&keymap)[32], int virtualKey)
 {
-    for (const KeySym sym : keysymsFor(virtualKey)) {
-        const KeyCode code = XKeysymToKeycode(m_display, sym);
-        if (code != 0 && (keymap[code / 8] & (1 << (code % 8))))
-            return true;
+    auto found = m_codes.find(virtualKey);
+    if (found == m_codes.end()) {
+        std::vector<unsigned char> codes;
+        for (const KeySym sym : keysymsFor(virtualKey))
+            if (const KeyCode code = XKeysymToKeycode(m_display, sym))
+                codes.push_back(code);
+        found = m_codes.emplace(virtualKey, std::move(codes)).first;
     }
+    for (const unsigned char code : found->second)
+        if (keymap[code / 8] & (1 << (code % 8)))
+            return true;
     return false;
 }
 

@@ -2,6 +2,9 @@
 
 #include "KeyStateSource.h"
 
+#include <map>
+#include <vector>
+
 using Display = struct _XDisplay;
 
 namespace wrenkit
@@ -20,8 +23,11 @@ public:
 
 private:
     explicit X11KeyStateSource(Display *display) : m_display(display) {}
-    bool isDown(const char (&keymap)[32], int virtualKey) const;
+    bool isDown(const char (&keymap)[32], int virtualKey);
     Display *m_display;
+    // The key codes of each virtual key in the current keyboard mapping, looked up once per
+    // mapping: the lookup walks the whole mapping, and the keys are read 40 times a second.
+    std::map<int, std::vector<unsigned char>> m_codes;
 };
 
 } // namespace wrenkit

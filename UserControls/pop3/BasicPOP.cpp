@@ -140,8 +140,15 @@ void BasicPOP::Connect()
 
     m_localClose = false;
     m_quitting = false;
+    m_pipelining = false;
+    m_aheadNext = 0;
+    m_lastInfo = 0;
     m_reader.reset();
+    m_pending.clear();
+    m_stashedBytes = 0;
     m_reader.expect(Shape::Greeting);
+    m_pending.append(Pending{++m_lastSerial});
+    const quint64 greeting = m_lastSerial;
     // The system's certificate authorities, the host name as given, nothing older than TLS 1.2.
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setProtocol(QSsl::TlsV1_2OrLater);
@@ -152,7 +159,7 @@ void BasicPOP::Connect()
         m_socket.connectToHostEncrypted(m_host, quint16(m_port), m_host);
     else
         m_socket.connectToHost(m_host, quint16(m_port));
-    if (!awaitReply(ConnectionTimedOut))
+    if (!awaitReply(greeting, ConnectionTimedOut))
         return;
     if (m_reply.mark != '+') {
         emit Error(InvalidUserName);
@@ -160,6 +167,14 @@ void BasicPOP::Connect()
     }
     if (m_security != PlainPop3 && !secureSession())
         return;
+    // Commands go out as they are written: small commands sent ahead must not wait for the
+    // acknowledgement of the previous ones.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // CAPA is optional in POP3: a server that refuses it is a server without extensions. After
+    // STLS it is asked again, as what was said in clear text may have been forged.
+    if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
+        return;
+    m_pipelining = m_pipeliningAllowed && m_reply.mark == '+' && hasCapability(m_reply, "PIPELINING");
     if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
         return;
     if (m_reply.mark != '+') {
@@ -335,6 +350,8 @@ void BasicPOP::Disconnect()
     // The server carries out the session's deletions only when it accepts QUIT, so its reply is
     // awaited. A session without deletions has nothing to lose when that reply does not come.
     const bool deletions = !m_deletesAccepted.isEmpty();
+    for (Pending &pending : m_pending)
+        pending.discard = pending.discard || !pending.answered;
     m_quitting = true;
     const bool replied = exchange("QUIT", Pop3ReplyReader::Shape::SingleLine,
                                   deletions ? DeletionsNotConfirmed : QString());
@@ -359,15 +376,47 @@ void BasicPOP::GetMessageInfo(int MessageNumber)
         emit Error(ConnectionLost);
         return;
     }
+
+    // A caller walking the messages in order gets the next ones read ahead; reads ahead of any
+    // other number are dropped as their replies come.
+    const bool walking = MessageNumber == m_lastInfo + 1;
+    m_lastInfo = MessageNumber;
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        const bool read = it->command == Command::Top || it->command == Command::Retr;
+        if (!read || it->number == MessageNumber || (walking && it->number > MessageNumber)) {
+            ++it;
+        } else if (it->answered) {
+            m_stashedBytes -= it->reply.bytes.size();
+            it = m_pending.erase(it);
+        } else {
+            it->discard = true;
+            ++it;
+        }
+    }
+    m_aheadNext = walking ? std::max(m_aheadNext, MessageNumber) : 0;
+    readAhead();
+
     const QByteArray number = QByteArray::number(MessageNumber);
     m_contents.clear();
-    if (!exchange("TOP " + number + " 1", Shape::MultiLine, NoMessageReply))
+    const auto sentAhead = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending &p) {
+        return p.command == Command::Top && p.number == MessageNumber && !p.discard;
+    });
+    quint64 top = sentAhead != m_pending.end() ? sentAhead->serial : 0;
+    if (top == 0)
+        top = send("TOP " + number + " 1", Shape::MultiLine, Command::Top, MessageNumber);
+    if (top == 0) {
+        if (!m_abortFlag)
+            emit Error(NoMessageReply);
+        return;
+    }
+    if (!awaitReply(top, NoMessageReply))
         return;
     if (m_reply.mark == '-') {
         // TOP is optional in POP3: fall back to the whole message.
         if (!exchange("RETR " + number, Shape::MultiLine, NoMessageReply))
             return;
     }
+    readAhead(); // the pipe stays full while the caller examines this message
     m_contents = m_reply.bytes;
     // An error reply holds no headers; reading it would make up a message without From or
     // Subject, and filters would delete the real one on its strength.
@@ -411,8 +460,13 @@ void BasicPOP::DeleteMessage(int MessageNumber)
 
 void BasicPOP::onReadyRead()
 {
-    switch (m_reader.append(m_socket.readAll())) {
+    const Pop3ReplyReader::Outcome outcome = m_reader.append(m_socket.readAll());
+    m_peakHeldBytes = std::max(m_peakHeldBytes, heldBytes());
+    switch (outcome) {
     case Pop3ReplyReader::Outcome::Ok:
+        // Each reply has the whole time-out, also when several are awaited.
+        if (collectReplies())
+            m_elapsedSeconds = 0;
         return;
     case Pop3ReplyReader::Outcome::TooLarge:
         closeSocket();
@@ -460,38 +514,61 @@ void BasicPOP::onSocketDisconnected()
     emit Disconnected();
 }
 
-bool BasicPOP::exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError)
+quint64 BasicPOP::send(const QByteArray &line, Pop3ReplyReader::Shape shape, Command command, int number,
+                       bool flush)
 {
     // Bytes that came in while nothing was awaited are found out of step now, before they could
     // be taken for this command's reply.
-    QCoreApplication::processEvents();
-    if (m_abortFlag || m_socket.state() != QAbstractSocket::ConnectedState) {
+    if (m_pending.isEmpty())
+        QCoreApplication::processEvents();
+    if (m_abortFlag || m_socket.state() != QAbstractSocket::ConnectedState)
+        return 0;
+    m_reader.expect(shape);
+    m_socket.write(line + "\r\n");
+    if (flush)
+        m_socket.flush(); // out now, not on the next turn of the event loop
+    m_pending.append(Pending{++m_lastSerial, command, number});
+    return m_lastSerial;
+}
+
+bool BasicPOP::exchange(const QByteArray &line, Pop3ReplyReader::Shape shape, const QString &timeoutError)
+{
+    const quint64 serial = send(line, shape);
+    if (serial == 0) {
         if (!m_abortFlag && !timeoutError.isEmpty())
             emit Error(timeoutError);
         return false;
     }
-    m_reader.expect(shape);
-    m_socket.write(command + "\r\n");
-    m_socket.flush(); // out now, not on the next turn of the event loop
-    return awaitReply(timeoutError);
+    return awaitReply(serial, timeoutError);
 }
 
-bool BasicPOP::awaitReply(const QString &timeoutError)
+bool BasicPOP::awaitReply(quint64 serial, const QString &timeoutError)
 {
-    m_elapsedSeconds = 0;
-    m_timer.start();
+    const auto entry = [this, serial] {
+        return std::find_if(m_pending.begin(), m_pending.end(),
+                            [serial](const Pending &p) { return p.serial == serial; });
+    };
+    const auto answered = [&] {
+        collectReplies();
+        const auto it = entry();
+        return it != m_pending.end() && it->answered;
+    };
     // A server that closes the connection ends only the wait for QUIT; any other wait runs on to
     // its time-out, as a closed connection may still have delivered the reply.
     const auto closedWhileQuitting = [this] {
         return m_quitting && m_socket.state() == QAbstractSocket::UnconnectedState;
     };
-    while (!m_reader.hasReply() && m_elapsedSeconds <= m_timeOut && !m_abortFlag && !closedWhileQuitting())
+    m_elapsedSeconds = 0;
+    m_timer.start();
+    while (!answered() && m_elapsedSeconds <= m_timeOut && !m_abortFlag && !closedWhileQuitting())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_timer.stop();
     if (m_abortFlag)
         return false;
-    if (m_reader.hasReply()) {
-        m_reply = m_reader.takeReply();
+    if (const auto it = entry(); it != m_pending.end() && it->answered) {
+        m_reply = std::move(it->reply);
+        m_stashedBytes -= m_reply.bytes.size();
+        m_pending.erase(it);
         return true;
     }
     // The stream can no longer be trusted to line up with our commands: a late reply would be
@@ -502,8 +579,50 @@ bool BasicPOP::awaitReply(const QString &timeoutError)
     return false;
 }
 
+bool BasicPOP::collectReplies()
+{
+    bool any = false;
+    while (m_reader.hasReply()) {
+        any = true;
+        Pop3ReplyReader::Reply reply = m_reader.takeReply();
+        const auto it =
+            std::find_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.answered; });
+        if (it == m_pending.end())
+            continue; // none: the reader awaits no more replies than there are commands
+        if (it->discard) {
+            m_pending.erase(it);
+            continue;
+        }
+        it->answered = true;
+        m_stashedBytes += reply.bytes.size();
+        it->reply = std::move(reply);
+    }
+    return any;
+}
+
+void BasicPOP::readAhead()
+{
+    if (!m_pipelining || m_aheadNext < 1)
+        return;
+    // Written together, flushed once.
+    bool sent = false;
+    while (m_aheadNext <= m_numberOfMessages && m_pending.size() < MaxInFlight && heldBytes() < MaxAheadBytes) {
+        const QByteArray number = QByteArray::number(m_aheadNext);
+        if (send("TOP " + number + " 1", Pop3ReplyReader::Shape::MultiLine, Command::Top, m_aheadNext, false) == 0)
+            break;
+        sent = true;
+        ++m_aheadNext;
+    }
+    if (sent)
+        m_socket.flush();
+}
+
 void BasicPOP::closeSocket()
 {
+    // Whatever was in flight is dropped with the connection.
+    m_pending.clear();
+    m_stashedBytes = 0;
+    m_aheadNext = 0;
     if (m_socket.state() == QAbstractSocket::UnconnectedState)
         return;
     m_localClose = true;

@@ -121,6 +121,17 @@ public:
     // Cap on the bytes held from the server at once (see Pop3ReplyReader).
     void setMaxReplyBytes(qsizetype bytes) { m_reader.setMaxBufferBytes(bytes); }
 
+    // When the server advertises PIPELINING (in its CAPA answer), a walk through the messages
+    // sends the header reads of the next messages ahead, at most MaxInFlight commands and while
+    // fewer than MaxAheadBytes of replies wait unread. On unless switched off here.
+    static constexpr int MaxInFlight = 64;
+    static constexpr qsizetype MaxAheadBytes = qsizetype(1) << 20;
+    void setPipeliningAllowed(bool allowed) { m_pipeliningAllowed = allowed; }
+    // True when the session in progress sends commands ahead.
+    bool pipelining() const { return m_pipelining; }
+    // The most reply bytes held unread at once since the control was created.
+    qsizetype peakHeldBytes() const { return m_peakHeldBytes; }
+
 public slots:
     // The server's lasting identity of a message of this session (its UIDL answer), or the empty
     // text when the server gave none.
@@ -153,13 +164,35 @@ private:
     bool awaitEncrypted();
     void refuse(const QString &errorText);
 
-    // Sends one command line and awaits its reply of the given shape, which then is m_reply; see
-    // awaitReply.
-    bool exchange(const QByteArray &command, Pop3ReplyReader::Shape shape, const QString &timeoutError);
-    // Pumps the event loop until the awaited reply is complete (true), the wait is aborted
-    // (false, silently) or TimeOut seconds pass (false, after closing the connection and
-    // reporting timeoutError unless it is empty).
-    bool awaitReply(const QString &timeoutError);
+    enum class Command { Other, Top, Retr, Dele };
+    // A command sent whose reply has not been taken yet. Replies come in the order of the
+    // commands; one that nobody wants any more (discard) is dropped as it arrives.
+    struct Pending
+    {
+        quint64 serial = 0;
+        Command command = Command::Other;
+        int number = 0;
+        bool answered = false;
+        bool discard = false;
+        Pop3ReplyReader::Reply reply{};
+    };
+
+    // Sends one command line whose reply has the given shape; its serial, or 0 when nothing could
+    // be sent (the connection is closed or the wait was aborted).
+    quint64 send(const QByteArray &line, Pop3ReplyReader::Shape shape, Command command = Command::Other,
+                 int number = 0, bool flush = true);
+    // Sends one command line and awaits its reply, which then is m_reply; see awaitReply.
+    bool exchange(const QByteArray &line, Pop3ReplyReader::Shape shape, const QString &timeoutError);
+    // Pumps the event loop until the reply to the command with this serial is there (true; it
+    // becomes m_reply), the wait is aborted (false, silently) or TimeOut seconds pass without a
+    // reply arriving (false, after closing the connection and reporting timeoutError unless it
+    // is empty).
+    bool awaitReply(quint64 serial, const QString &timeoutError);
+    // Hands the replies the reader has cut to their commands; true when there was any.
+    bool collectReplies();
+    // Sends the header reads of the next messages of a walk, within the bounds.
+    void readAhead();
+    qsizetype heldBytes() const { return m_reader.heldBytes() + m_stashedBytes; }
     void closeSocket();
     void parseListing();
 
@@ -195,6 +228,14 @@ private:
     Pop3ReplyReader::Reply m_reply; // the reply to the last command
     QSet<int> m_deletesAccepted;    // DELE answered positively in this session
     QSet<int> m_deletesDone;        // ... and QUIT too
+    QList<Pending> m_pending;
+    quint64 m_lastSerial = 0;
+    qsizetype m_stashedBytes = 0; // replies answered and not yet taken
+    qsizetype m_peakHeldBytes = 0;
+    bool m_pipeliningAllowed = true;
+    bool m_pipelining = false;
+    int m_aheadNext = 0; // the next message whose header read goes ahead; 0: none
+    int m_lastInfo = 0;  // the message of the last GetMessageInfo in this session
     QHash<int, int> m_messageSizes; // MessageSizes, by message number
     QHash<int, QString> m_uniqueIds; // UIDL answers of this session, by message number
     QByteArray m_contents;          // MsgContents: the last LIST, TOP or RETR reply

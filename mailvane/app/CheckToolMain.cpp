@@ -131,6 +131,8 @@ int main(int argc, char *argv[])
     CheckCycle cycle(bp1, list, status, {connectivity, dialer, soundPlayer, beeper, prompter});
     cycle.setConfig(&config);
     cycle.setDryRun(parser.isSet(dryRun));
+    // What the desktop program has shown as new stays its business.
+    cycle.setRemembersMessages(false);
 
     QList<RejectedMessage> rejected;
     QStringList errors;

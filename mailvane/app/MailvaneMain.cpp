@@ -59,7 +59,7 @@ int main(int argc, char *argv[])
     RegistryStore store(RegistryStore::defaultPath(), &prompter);
     mountSystemViews(store);
     XdgAutostartEntry autostart;
-    PlatformServices services = PlatformServices::system();
+    PlatformServices services = PlatformServices::system(wrenkit::createSystemBeeper());
     SystemProcessLauncher launcher;
     frmMailMain window(MainWindowEnvironment{{store, prompter, autostart},
                                              *services.connectivity,

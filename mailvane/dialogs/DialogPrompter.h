@@ -10,6 +10,8 @@ class DialogPrompter : public Prompter
 {
 public:
     explicit DialogPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
+    // The window the boxes are shown over from now on.
+    void setParentWindow(QWidget *parent) { m_parent = parent; }
 
     void message(const QString &title, const QString &text) override;
     bool question(const QString &title, const QString &text) override;

@@ -61,3 +61,8 @@ SettingsServices DesktopSettings::services()
 {
     return {m_parts->store, m_parts->prompter, m_parts->autostart};
 }
+
+void DesktopSettings::setPromptParent(QWidget *parent)
+{
+    m_parts->prompter.setParentWindow(parent);
+}

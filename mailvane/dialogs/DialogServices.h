@@ -47,6 +47,8 @@ public:
     DesktopSettings &operator=(const DesktopSettings &) = delete;
 
     SettingsServices services();
+    // The window message boxes are shown over.
+    void setPromptParent(QWidget *parent);
 
 private:
     struct Parts;

@@ -83,6 +83,8 @@ frmMailvaneConfig::frmMailvaneConfig(std::unique_ptr<DesktopSettings> desktop, c
       m_ui(std::make_unique<Ui::frmMailvaneConfig>())
 {
     m_ui->setupUi(this);
+    if (m_desktop)
+        m_desktop->setPromptParent(this);
     Ui::frmMailvaneConfig &ui = *m_ui;
     m_conn = makeGroup(this, ui.optConn_0, ui.optConn_1);
     m_check = makeGroup(this, ui.optCheck_0, ui.optCheck_1);

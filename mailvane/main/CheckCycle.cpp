@@ -11,13 +11,28 @@
 #include "BasicPOP.h"
 #include "HeaderValue.h"
 
+#include <QCryptographicHash>
 #include <QLocale>
+#include <QSet>
 #include <QTime>
 #include <algorithm>
 
 namespace
 {
 const QString ProgramTitle = QStringLiteral("Mailvane 1.0");
+}
+
+QString KnownMessageId(const ListedMessage &message)
+{
+    const QString identity =
+        message.uniqueId.isEmpty()
+            ? QStringList{"H", QString::number(message.sizeBytes), message.from, message.subject, message.date,
+                          message.to}
+                  .join(u'\n')
+            : QStringLiteral("U\n") + message.uniqueId;
+    // 96 bits: no two messages of a mailbox share them; hex, as value texts compare without case.
+    return QString::fromLatin1(
+        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(24));
 }
 
 QString rejectReasonName(RejectReason reason)
@@ -74,6 +89,7 @@ void CheckCycle::CheckMail()
     // second exchange on the control in the middle of this one.
     m_busy = true;
     m_newMessageCount = 0;
+    m_notSeenBeforeCount = 0;
     m_cancelled = false;
     m_errorAccount.clear();
     m_status.setPanel(2, QString());
@@ -100,7 +116,9 @@ void CheckCycle::CheckMail()
     m_status.setPanel(2, QStringLiteral("Done - Checked at:") +
                              QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
     m_status.setPanel(3, QString::number(m_newMessageCount) + QStringLiteral(" New Message(s)"));
-    if (m_newMessageCount > 0)
+    // "NotifyNewOnly": only mail that no earlier check listed is news.
+    const bool newOnly = m_config && m_config->NotifyNewOnly();
+    if (m_newMessageCount > 0 && (!newOnly || m_notSeenBeforeCount > 0))
         NotifyNewMail();
     if (m_config && m_config->HangUpWhenDone && dialled)
         m_services.dialer.hangUp(m_dialConnection);
@@ -149,6 +167,8 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     constexpr int MaxRefusedInARow = 10;
     int refusedInARow = 0;
     QList<RejectedMessage> rejected;
+    const qsizetype firstRow = m_list.messages().size();
+    const int errorsAtLogIn = m_errorCount;
     const int count = m_bp1.NumberOfMessages();
     for (int j = 1; j <= count; ++j) {
         const ReadOutcome outcome = checkMessage(i, accountName, j, rejected);
@@ -159,7 +179,10 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
             break;
         }
     }
+    const bool walkedCleanly = m_errorCount == errorsAtLogIn && !m_cancelled;
     m_bp1.Disconnect();
+    if (m_config && m_config->NotifyNewOnly())
+        noteKnownMessages(accountName, firstRow, walkedCleanly);
     // A deletion is done only once the server confirmed it by accepting QUIT.
     for (RejectedMessage &message : rejected) {
         message.deleted = !m_dryRun && m_bp1.MessageDeleted(message.number);
@@ -207,6 +230,33 @@ CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountNa
                 m_bp1.MsgDate()});
     ++m_newMessageCount;
     return ReadOutcome::Read;
+}
+
+void CheckCycle::noteKnownMessages(const QString &accountName, qsizetype firstRow, bool complete)
+{
+    const QStringList known = m_config->KnownMessages(accountName);
+    const QSet<QString> knownSet(known.begin(), known.end());
+    QStringList listed;
+    for (qsizetype row = firstRow; row < m_list.messages().size(); ++row) {
+        const QString id = KnownMessageId(m_list.messages().at(row));
+        listed << id;
+        if (!knownSet.contains(id)) {
+            m_list.setNotSeenBefore(int(row), true);
+            ++m_notSeenBeforeCount;
+        }
+    }
+    if (!m_remembersMessages)
+        return;
+    // What the server no longer holds is forgotten; after an incomplete walk nothing is, since
+    // the messages not read may still be there.
+    QStringList remembered = listed;
+    if (!complete) {
+        for (const QString &id : known)
+            if (!remembered.contains(id))
+                remembered << id;
+    }
+    if (QSet<QString>(remembered.begin(), remembered.end()) != knownSet)
+        m_config->setKnownMessages(accountName, remembered);
 }
 
 std::optional<RejectReason> CheckCycle::filter() const

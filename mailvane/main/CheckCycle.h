@@ -30,6 +30,10 @@ struct CheckServices
     Prompter &prompter;
 };
 
+// What identifies a listed message across checks: its unique id where the server gave one, else
+// its size and header values. A short digest, so that it fits a value of the store.
+QString KnownMessageId(const ListedMessage &message);
+
 // Why a filter rejected a message, in the order the filters run.
 enum class RejectReason { BlankFrom, BlankSubject, OverSize, ZeroLength, BlockedSender };
 QString rejectReasonName(RejectReason reason); // "blankFrom", "blankSubject", ...
@@ -70,6 +74,9 @@ public:
     POPConfig *config() const { return m_config; }
     // Evaluates every filter but sends no DELE.
     void setDryRun(bool dryRun) { m_dryRun = dryRun; }
+    // With "NotifyNewOnly" on, the messages listed are remembered in the store as seen; a check
+    // that must not change that (mailvane-check) turns this off and still sees what is new.
+    void setRemembersMessages(bool remembers) { m_remembersMessages = remembers; }
 
     bool Busy() const { return m_busy; }
     int NewMessageCount() const { return m_newMessageCount; }
@@ -109,6 +116,9 @@ private:
     enum class ReadOutcome { Read, Refused, Failed };
     // Examines message j: lists it, or notes it in rejected and sends its DELE.
     ReadOutcome checkMessage(int i, const QString &accountName, int j, QList<RejectedMessage> &rejected);
+    // Marks the account's rows (from firstRow on) that no earlier check listed, and remembers the
+    // listed messages; complete when the whole mailbox was walked without an error.
+    void noteKnownMessages(const QString &accountName, qsizetype firstRow, bool complete);
     // The first filter that rejects the message the control holds, if any.
     std::optional<RejectReason> filter() const;
 
@@ -120,6 +130,8 @@ private:
 
     bool m_busy = false;
     bool m_dryRun = false;
+    bool m_remembersMessages = true;
+    int m_notSeenBeforeCount = 0; // listed messages that no earlier check listed
     int m_newMessageCount = 0;
     quint32 m_dialConnection = 0;
     int m_errorCount = 0; // Error events so far: how a failed step is noticed

@@ -178,8 +178,9 @@ DeletionOutcome ListCommands::deleteMessage(const QString &Key)
         m_bp1.KillConn();
         return DeletionOutcome::Failed;
     }
+    // The server carries the deletion out when it accepts QUIT; until then nothing is gone.
     m_bp1.Disconnect();
-    if (errorSince(errorsBeforeDelete))
+    if (!m_bp1.MessageDeleted(number))
         return DeletionOutcome::Failed;
 
     m_list.remove(Key);

@@ -1,5 +1,6 @@
 #include "MessageListModel.h"
 
+#include <QFont>
 #include <cmath>
 
 QString MessageKey::text() const
@@ -38,6 +39,11 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const
     const ListedMessage &message = m_messages[index.row()];
     if (role == Qt::UserRole)
         return message.key;
+    if (role == Qt::FontRole && message.notSeenBefore) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -74,6 +80,14 @@ void MessageListModel::add(const ListedMessage &message)
     beginInsertRows({}, row, row);
     m_messages.append(message);
     endInsertRows();
+}
+
+void MessageListModel::setNotSeenBefore(int row, bool notSeenBefore)
+{
+    if (row < 0 || row >= m_messages.size() || m_messages[row].notSeenBefore == notSeenBefore)
+        return;
+    m_messages[row].notSeenBefore = notSeenBefore;
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::FontRole});
 }
 
 bool MessageListModel::remove(const QString &key)

@@ -30,10 +30,12 @@ struct ListedMessage
     QString uniqueId{}; // empty when the server gave none
     QString to{};
     QString date{};
+    bool notSeenBefore{}; // no earlier check listed it (kept only with "NotifyNewOnly" on)
 };
 
 // The message list of the main window: one row per message, with the columns From, Subject,
-// Size and Account; the key is the row's Qt::UserRole data.
+// Size and Account; the key is the row's Qt::UserRole data. A message not seen before shows in
+// bold (Qt::FontRole).
 class MessageListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -49,6 +51,7 @@ public:
 
     void clear();
     void add(const ListedMessage &message);
+    void setNotSeenBefore(int row, bool notSeenBefore);
     // Removes the row with this key; false when there is none.
     bool remove(const QString &key);
     // After message `deleted` of an account was deleted on the server, the server numbers the later

@@ -1,9 +1,9 @@
 #include "PlatformServices.h"
 
-PlatformServices PlatformServices::system()
+PlatformServices PlatformServices::system(std::unique_ptr<Beeper> beeper)
 {
     return {std::make_unique<NetworkInfoConnectivity>(), std::make_unique<NetworkManagerDialer>(),
-            std::make_unique<SoundEffectPlayer>(), std::make_unique<ApplicationBeeper>()};
+            std::make_unique<SoundEffectPlayer>(), std::move(beeper)};
 }
 
 PlatformServices PlatformServices::fallback()

@@ -14,8 +14,9 @@ struct PlatformServices {
     std::unique_ptr<SoundPlayer> soundPlayer;
     std::unique_ptr<Beeper> beeper;
 
-    // The implementations that talk to the system.
-    static PlatformServices system();
+    // The implementations that talk to the system, with the beeper of the program's kind (the
+    // desktop program's beeps through the widgets application).
+    static PlatformServices system(std::unique_ptr<Beeper> beeper);
     // Implementations that do nothing: always connected, dialling fails, silence.
     static PlatformServices fallback();
 };

@@ -15,6 +15,7 @@ namespace
 const QString kSettingsPath = QStringLiteral("Software\\Corvanta\\Mailvane 1.0");
 const QString kAccounts = QStringLiteral("Accounts");
 const QString kBlockedSenders = QStringLiteral("Blocked Senders");
+const QString kKnownMessages = QStringLiteral("Known Messages");
 
 // Stored values read into members: any nonzero number or "True" is true; what does not convert leaves
 // the member as it was.
@@ -118,6 +119,7 @@ void POPConfig::LoadSettings()
     read(settings, QStringLiteral("MaxSize"), m_MaxMessageSize);
     read(settings, QStringLiteral("HangUpWhenDone"), HangUpWhenDone);
     read(settings, QStringLiteral("ConnectionToUse"), ConnectionToUse);
+    read(settings, QStringLiteral("NotifyNewOnly"), m_NotifyNewOnly);
 
     m_blocked.clear();
     for (const RegValue &v : settings.subKey(kBlockedSenders).values())
@@ -265,9 +267,27 @@ void POPConfig::SaveConfig()
         put("MaxSize", m_MaxMessageSize);
         put("HangUpWhenDone", HangUpWhenDone);
         put("ConnectionToUse", ConnectionToUse);
+        // Not among the values written at first start: created here when missing.
+        settings.setValue({QStringLiteral("NotifyNewOnly"), RegType::DWord, qint32(m_NotifyNewOnly ? -1 : 0)});
         return true;
     });
     LoadCheck();
+}
+
+QStringList POPConfig::KnownMessages(const QString &AccName) const
+{
+    const auto v = settingsKey().subKey(kKnownMessages).value(AccName);
+    return v ? v->text().split(u' ', Qt::SkipEmptyParts) : QStringList();
+}
+
+void POPConfig::setKnownMessages(const QString &AccName, const QStringList &Ids)
+{
+    if (AccName.isEmpty())
+        return;
+    m_services.store.transaction([&] {
+        const RegistryKey known = settingsKey().addSubKey(kKnownMessages);
+        return known.setValue({AccName, RegType::String, Ids.join(u' ')});
+    });
 }
 
 void POPConfig::LoadCheck()
@@ -568,6 +588,7 @@ AccountNameProblem POPConfig::accountNameProblem(const QString &name, int except
 void POPConfig::DeleteAccount(const QString &AccName)
 {
     settingsKey().subKey(kAccounts).removeSubKey(AccName);
+    settingsKey().subKey(kKnownMessages).removeValue(AccName);
     LoadSettings();
 }
 

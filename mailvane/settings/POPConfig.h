@@ -71,6 +71,7 @@ class POPConfig : public QObject
     Q_PROPERTY(int MinStyle READ MinStyle WRITE setMinStyle)
     Q_PROPERTY(bool LoadOnStartup READ LoadOnStartup WRITE setLoadOnStartup)
     Q_PROPERTY(QString SelectedClient READ SelectedClient WRITE setSelectedClient)
+    Q_PROPERTY(bool NotifyNewOnly READ NotifyNewOnly WRITE setNotifyNewOnly)
 
 public:
     explicit POPConfig(const SettingsServices &services, QObject *parent = nullptr);
@@ -123,6 +124,10 @@ public:
     void setNoNotify(int nonot);
     QString SoundFile() const { return m_SoundFile; }
     void setSoundFile(const QString &sf) { m_SoundFile = sf; }
+    // Notify only when a check lists a message that no earlier check listed (REG_DWORD
+    // "NotifyNewOnly", default 0: whenever a check lists mail).
+    bool NotifyNewOnly() const { return m_NotifyNewOnly; }
+    void setNotifyNewOnly(bool NewOnly) { m_NotifyNewOnly = NewOnly; }
     // 0 notification area, 1 task bar, 2 hidden.
     qint16 MinStyle() const { return m_MinStyle; }
     void setMinStyle(int Mode);
@@ -185,6 +190,11 @@ public:
 
     // Writes the scalar settings into their existing values, then applies the autostart entry.
     void SaveConfig();
+
+    // The messages of an account that checks have listed, as identities the check makes up
+    // (KnownMessageIds). Written at once; kept under the key "Known Messages", one value per account.
+    QStringList KnownMessages(const QString &AccName) const;
+    void setKnownMessages(const QString &AccName, const QStringList &Ids);
     // Makes the autostart entry agree with LoadOnStartup.
     void LoadCheck();
 
@@ -221,6 +231,7 @@ private:
     qint16 m_HotKey = 0;
     qint16 m_Modifier = 0;
     bool m_HotKeyEnabled = false;
+    bool m_NotifyNewOnly = false;
     qint16 m_MaxMessageSize = 0;
     qint16 m_connectionCount = 0;
 

@@ -1,8 +1,9 @@
 #include "frmMailMain.h"
 #include "ui_frmMailMain.h"
 
-#include "ConfigPlaceholder.h"
 #include "Manual.h"
+#include "dialogs/DialogServices.h"
+#include "dialogs/frmMailvaneConfig.h"
 #include "main/CheckCycle.h"
 #include "main/ColumnLayout.h"
 #include "platform/Prompter.h"
@@ -17,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -27,9 +29,9 @@ namespace
 {
 
 // The configuration dialog, shown modally: the one place that names it.
-void runConfigurationDialog(QWidget *parent)
+void runConfigurationDialog(QWidget *parent, const SettingsServices &settings)
 {
-    ConfigPlaceholder dialog(parent);
+    frmMailvaneConfig dialog(DialogServices::desktop(settings), parent);
     dialog.exec();
 }
 
@@ -75,8 +77,11 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
         m_panels[i] = new QLabel(this);
         m_panels[i]->setObjectName(QString::fromLatin1(panelNames[i]));
         m_panels[i]->setAccessibleName(QString::fromLatin1(panelAccessibleNames[i]));
-        m_panels[i]->setFixedWidth(panelWidth);
-        ui->StatBar->addWidget(m_panels[i]);
+        // 5080 twips each; in a narrower window the three share what there is.
+        m_panels[i]->setMaximumWidth(panelWidth);
+        m_panels[i]->setMinimumWidth(0);
+        m_panels[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        ui->StatBar->addWidget(m_panels[i], 1);
     }
 
     ui->LV->setModel(&m_list);
@@ -124,6 +129,9 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     connect(ui->mnuExit, &QAction::triggered, this, &frmMailMain::ExitProgram);
     connect(ui->mnuDelMessage, &QAction::triggered, m_commands.get(), &ListCommands::DeleteSelected);
     connect(ui->mnuAddBlock, &QAction::triggered, m_commands.get(), &ListCommands::BlockSender);
+
+    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+            &frmMailMain::ShowHelp);
 
     Form_Load();
     m_timer->start();
@@ -363,7 +371,7 @@ void frmMailMain::OpenConfiguration()
     if (m_env.runConfigDialog)
         m_env.runConfigDialog(this);
     else
-        runConfigurationDialog(this);
+        runConfigurationDialog(this, m_env.settings);
     m_configOpen = false;
     if (m_exiting)
         return;

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 using testsupport::child;
 using testsupport::DialogHarness;
@@ -115,6 +116,7 @@ private slots:
     void browse_data();
     void browse();
     void helpAndHotKeyLine();
+    void ownStoreWithoutServices();
 };
 
 void TestConfigDialog::formHasItsControls()
@@ -718,6 +720,33 @@ void TestConfigDialog::helpAndHotKeyLine()
     QCOMPARE(child<QLabel>(dialog, "lblHotKeyProblem")->text(), QStringLiteral("No keyboard here."));
     child<QCheckBox>(dialog, "chkHKEnabled")->click();
     QVERIFY(dialog.config().HotKeyEnabled());
+}
+
+void TestConfigDialog::ownStoreWithoutServices()
+{
+    // As the main window opens it: the store named by MAILVANE_REGISTRY, the autostart folder of
+    // XDG_CONFIG_HOME.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("registry.sqlite3");
+    const QByteArray oldConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("MAILVANE_REGISTRY", path.toUtf8());
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    {
+        frmMailvaneConfig dialog;
+        QCOMPARE(child<QSpinBox>(dialog, "txtInterval")->value(), 10);
+        child<QSpinBox>(dialog, "txtInterval")->setValue(30);
+        child<QPushButton>(dialog, "cmdDone")->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    RecordingPrompter prompter;
+    NoAutostartEntry autostart;
+    RegistryStore store(path, &prompter);
+    QCOMPARE(int(POPConfig({store, prompter, autostart}).Interval()), 30);
+    qunsetenv("MAILVANE_REGISTRY");
+    if (oldConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfigHome);
 }
 
 QTEST_MAIN(TestConfigDialog)

@@ -2,6 +2,7 @@
 #include "CheckHarness.h"
 #include "ScriptedPop3Server.h"
 
+#include <QFont>
 #include <QtTest>
 
 using namespace testsupport;
@@ -24,6 +25,13 @@ void play(ScriptedPop3Server &server, const QStringList &steps)
         else if (step == "X")
             server.closeConnection();
     }
+}
+
+// Greeting, CAPA refused, USER and PASS: what follows is up to the test.
+void logInOnly(ScriptedPop3Server &server)
+{
+    server.send("+OK\r\n").expect("CAPA").send("-ERR\r\n");
+    server.expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
 }
 
 QByteArrayList deletesSent(const ScriptedPop3Server &server)
@@ -62,6 +70,8 @@ private slots:
     void statWithoutACount();
     void countFarBeyondTheListing();
     void countFarBeyondAMailboxWithoutListing();
+    void notifyNewOnly_data();
+    void notifyNewOnly();
     void manualRequest_data();
     void manualRequest();
     void notification_data();
@@ -188,7 +198,7 @@ void TestCheckCycle::unknownSizeAndEmptyFrom()
 {
     CheckHarness h(20);
     ScriptedPop3Server server;
-    server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    logInOnly(server);
     server.expect("STAT").send("+OK 2 99999\r\n").expect("LIST").send("+OK\r\n1 500\r\n2 unknown\r\n.\r\n");
     server.expect("UIDL").send("-ERR\r\n");
     server.expect("TOP 1 1").send(top("From: \r\nSubject: empty from\r\n"));
@@ -433,7 +443,7 @@ void TestCheckCycle::statWithoutACount()
     ScriptedPop3Server servers[2];
     ScriptedPop3Server &bad = servers[badAccount];
     ScriptedPop3Server &good = servers[1 - badAccount];
-    bad.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    logInOnly(bad);
     bad.expect("STAT").send("+OK lots of mail\r\n");
     good.login({100, 200});
     good.expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: s\r\n"));
@@ -454,7 +464,7 @@ void TestCheckCycle::countFarBeyondTheListing()
 {
     CheckHarness h(20);
     ScriptedPop3Server server;
-    server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    logInOnly(server);
     QByteArray listing = "+OK\r\n";
     for (int n = 1; n <= 7; ++n)
         listing += QByteArray::number(n) + " 100\r\n";
@@ -477,7 +487,7 @@ void TestCheckCycle::countFarBeyondAMailboxWithoutListing()
     // Without a listing, ten refused numbers in a row end the walk.
     CheckHarness h(20);
     ScriptedPop3Server server;
-    server.send("+OK\r\n").expect("USER user").send("+OK\r\n").expect("PASS secret").send("+OK\r\n");
+    logInOnly(server);
     server.expect("STAT").send("+OK 2147483647 1\r\n").expect("LIST").send("-ERR not now\r\n");
     server.expect("UIDL").send("-ERR\r\n");
     server.expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: s\r\n"));
@@ -497,6 +507,86 @@ void TestCheckCycle::countFarBeyondAMailboxWithoutListing()
     QCOMPARE(h.keys(), QStringList{"A0 M1"});
     QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
     QVERIFY(server.finished());
+}
+
+void TestCheckCycle::notifyNewOnly_data()
+{
+    QTest::addColumn<bool>("withUidl");
+    QTest::newRow("known by unique id") << true;
+    QTest::newRow("known by size and headers") << false;
+}
+
+void TestCheckCycle::notifyNewOnly()
+{
+    // Messages are named by letters; each check's mailbox numbers them anew.
+    QFETCH(bool, withUidl);
+    CheckHarness h(20);
+    ScriptedPop3Server server;
+    const auto session = [&](const QByteArray &letters) {
+        if (server.connectionCount() > 0 || !server.finished())
+            server.nextConnection();
+        logInOnly(server);
+        QByteArray listing = "+OK\r\n";
+        QByteArray uidl = "+OK\r\n";
+        for (qsizetype n = 1; n <= letters.size(); ++n) {
+            const QByteArray number = QByteArray::number(n);
+            listing += number + ' ' + QByteArray::number(100 + letters[n - 1]) + "\r\n";
+            uidl += number + " id-" + letters[n - 1] + "\r\n";
+        }
+        server.expect("STAT").send("+OK " + QByteArray::number(letters.size()) + " 1000\r\n");
+        server.expect("LIST").send(listing + ".\r\n");
+        server.expect("UIDL").send(withUidl ? uidl + ".\r\n" : QByteArray("-ERR\r\n"));
+        for (qsizetype n = 1; n <= letters.size(); ++n)
+            server.expect("TOP " + QByteArray::number(n) + " 1")
+                .send(top("From: " + letters.mid(n - 1, 1) + "@example.org\r\nSubject: s\r\n"));
+        server.expect("QUIT").send("+OK\r\n");
+    };
+    const auto bold = [&] {
+        QStringList froms;
+        for (int row = 0; row < h.list.rowCount(); ++row)
+            if (h.list.data(h.list.index(row, MessageListModel::Subject), Qt::FontRole).value<QFont>().bold())
+                froms << h.list.messages()[row].from;
+        return froms;
+    };
+    h.addAccount("only", "user", "secret", server.port());
+    {
+        POPConfig &config = h.loadConfig();
+        config.setNotifyNewOnly(true);
+        config.setBeep(1);
+        config.setShowList(0);
+        config.setPlay(0);
+        config.SaveConfig();
+    }
+
+    session("ab");
+    h.cycle.CheckMail();
+    QCOMPARE(h.list.rowCount(), 2);
+    QCOMPARE(h.beeper.beeps, 1);
+    QCOMPARE(bold(), (QStringList{"a@example.org", "b@example.org"}));
+
+    // The same mailbox after a restart: listed and counted, but nothing is news.
+    h.config.reset();
+    h.temp.close();
+    h.loadConfig();
+    session("ab");
+    h.cycle.CheckMail();
+    QCOMPARE(h.list.rowCount(), 2);
+    QCOMPARE(h.status.panel(3), QString("2 New Message(s)"));
+    QCOMPARE(h.beeper.beeps, 1);
+    QCOMPARE(bold(), QStringList());
+
+    session("abc");
+    h.cycle.CheckMail();
+    QCOMPARE(h.beeper.beeps, 2);
+    QCOMPARE(bold(), QStringList{"c@example.org"});
+
+    // Message a is gone: it is forgotten, so that the store holds what the server holds.
+    session("bc");
+    h.cycle.CheckMail();
+    QCOMPARE(h.beeper.beeps, 2);
+    QCOMPARE(h.config->KnownMessages("only").size(), 2);
+    QCOMPARE(h.errors, QStringList());
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
 }
 
 void TestCheckCycle::manualRequest_data()

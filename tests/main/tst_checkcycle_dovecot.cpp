@@ -31,6 +31,7 @@ class TestCheckCycleDovecot : public QObject
 private slots:
     void initTestCase();
     void twoAccountsListEveryMessage();
+    void everyFilterRejectsExactlyItsMessages_data();
     void everyFilterRejectsExactlyItsMessages();
     void wrongPasswordOnTheFirstAccount();
     void overTlsAndStlsLikePlain();
@@ -68,8 +69,17 @@ void TestCheckCycleDovecot::twoAccountsListEveryMessage()
     QCOMPARE(server.messageFiles("alice").size(), 2);
 }
 
+void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages_data()
+{
+    // Dovecot advertises PIPELINING: the same check, with the header reads sent ahead or not.
+    QTest::addColumn<bool>("pipelining");
+    QTest::newRow("pipelined") << true;
+    QTest::newRow("one command at a time") << false;
+}
+
 void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
 {
+    QFETCH(bool, pipelining);
     DovecotFixture server({{"alice", "wonderland"}, {"carol", "singer"}, {"bob", "builder"}});
     const QList<QByteArray> alice{
         messageOfSize("Colleague <colleague@example.org>", "Minutes", 32768), // 1 kept: 32.0 k is not over 32
@@ -96,6 +106,7 @@ void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
         POPConfig setup(h.temp.services());
         setup.AddBlockedSender("Bulk Mailer <offers@junk.example>");
     }
+    h.bp1.setPipeliningAllowed(pipelining);
     POPConfig &config = h.loadConfig();
     QCOMPARE(config.AccountName(1), QString("2 Old")); // accounts come in name order
     config.BlockOverSize = true;
@@ -139,6 +150,7 @@ void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
     QCOMPARE(h.rejected[1].reason, RejectReason::BlankSubject);
     QTRY_COMPARE(server.messageFiles("alice"), (QStringList{aliceFiles[0], aliceFiles[7]}));
     QCOMPARE(h.beeper.beeps, 2);
+    QCOMPARE(h.bp1.pipelining(), pipelining);
 }
 
 void TestCheckCycleDovecot::wrongPasswordOnTheFirstAccount()

@@ -33,7 +33,8 @@ void play(ScriptedPop3Server &server, const QStringList &steps)
     }
 }
 
-const QStringList greeting{"S:+OK POP3 ready\r\n"};
+// The greeting, and CAPA answered without PIPELINING.
+const QStringList greeting{"S:+OK POP3 ready\r\n", "C:CAPA", "S:+OK\r\nTOP\r\n.\r\n"};
 const QStringList loggedIn = greeting + QStringList{"C:USER user", "S:+OK\r\n", "C:PASS secret", "S:+OK\r\n"};
 
 double processCpuSeconds()
@@ -91,6 +92,13 @@ private slots:
     void deleteMessage();
     void disconnect();
     void endlessReplyIsCut();
+    void pipelinedReadsGoOutTogether();
+    void topRefusedInARun_data();
+    void topRefusedInARun();
+    void serverClosesInARun_data();
+    void serverClosesInARun();
+    void killConnDropsWhatIsInFlight();
+    void largeMailboxWithBoundedMemory();
     void silentWaitUsesNoCpu();
 
 private:
@@ -130,7 +138,7 @@ void TestBasicPOP::loginAndListing()
     QCOMPARE(log->statusInConnected, 0);
     QCOMPARE(pop->property("Status").toInt(), 1);
     QCOMPARE(pop->property("NumberOfMessages").toInt(), 2);
-    QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST", "UIDL"}));
+    QCOMPARE(server->received(), (QByteArrayList{"CAPA", "USER user", "PASS secret", "STAT", "LIST", "UIDL"}));
     QCOMPARE(pop->MsgContents(), QString("+OK scan listing follows\r\n1 120\r\n2 200\r\n.\r\n"));
     QString id;
     QVERIFY(QMetaObject::invokeMethod(pop.get(), "UniqueID", Q_RETURN_ARG(QString, id), Q_ARG(int, 2)));
@@ -187,30 +195,32 @@ void TestBasicPOP::connectOutcomes_data()
     QTest::newRow("negative greeting") << QStringList{"S:-ERR go away\r\n"} << -1 << 2
                                        << QStringList{"Error:Invalid User Name"} << none << 0;
     QTest::newRow("user refused") << greeting + QStringList{"C:USER user", "S:-ERR\r\n"} << -1 << 2
-                                  << QStringList{"Error:Invalid UserName or Password"} << QByteArrayList{"USER user"}
-                                  << 0;
+                                  << QStringList{"Error:Invalid UserName or Password"}
+                                  << QByteArrayList{"CAPA", "USER user"} << 0;
     QTest::newRow("password refused")
         << greeting + QStringList{"C:USER user", "S:+OK\r\n", "C:PASS secret", "S:-ERR [AUTH] failed\r\n"} << -1 << 2
-        << QStringList{"Error:Server Not Responding To POP3 Commands"} << QByteArrayList{"USER user", "PASS secret"}
-        << 0;
+        << QStringList{"Error:Server Not Responding To POP3 Commands"}
+        << QByteArrayList{"CAPA", "USER user", "PASS secret"} << 0;
     QTest::newRow("silent after USER") << greeting + QStringList{"C:USER user"} << -1 << 1
-                                       << QStringList{"Error:Connection Timed Out"} << QByteArrayList{"USER user"} << 0;
+                                       << QStringList{"Error:Connection Timed Out"}
+                                       << QByteArrayList{"CAPA", "USER user"} << 0;
     QTest::newRow("silent after STAT") << loggedIn + QStringList{"C:STAT"} << -1 << 1
                                        << QStringList{"Error:Connection Timed Out"}
-                                       << QByteArrayList{"USER user", "PASS secret", "STAT"} << 0;
+                                       << QByteArrayList{"CAPA", "USER user", "PASS secret", "STAT"} << 0;
     QTest::newRow("listing never ends")
         << loggedIn + QStringList{"C:STAT", "S:+OK 1 10\r\n", "C:LIST", "S:+OK\r\n1 10\r\n"} << -1 << 1
         << QStringList{"Connected", "Error:Connection Timed Out"}
-        << QByteArrayList{"USER user", "PASS secret", "STAT", "LIST"} << 1;
+        << QByteArrayList{"CAPA", "USER user", "PASS secret", "STAT", "LIST"} << 1;
     QTest::newRow("negative STAT still lists")
         << loggedIn + QStringList{"C:STAT", "S:-ERR locked\r\n", "C:LIST", "S:-ERR locked\r\n"} << -1 << 2
-        << QStringList{} << QByteArrayList{"USER user", "PASS secret", "STAT", "LIST"} << 0;
+        << QStringList{} << QByteArrayList{"CAPA", "USER user", "PASS secret", "STAT", "LIST"} << 0;
     QTest::newRow("replies split at every byte boundary we could pick")
-        << greeting + QStringList{"C:USER user", "S:+", "D:20", "S:OK\r", "D:20", "S:\n", "C:PASS secret",
+        << QStringList{"S:+OK POP3 ready\r\n", "C:CAPA", "S:+OK\r\nPIPE", "D:20", "S:LINING\r", "D:20", "S:\n.\r\n",
+                       "C:USER user", "S:+", "D:20", "S:OK\r", "D:20", "S:\n", "C:PASS secret",
                                   "S:+OK\r\n", "C:STAT", "S:+OK 1", "D:20", "S: 5\r\n", "C:LIST", "S:+OK\r\n1 5\r",
                                   "D:20", "S:\n.", "D:20", "S:\r\n", "C:UIDL", "S:+OK\r\n1 a\r", "D:20", "S:\n.\r\n"}
-        << -1 << 2 << QStringList{"Connected"} << QByteArrayList{"USER user", "PASS secret", "STAT", "LIST", "UIDL"}
-        << 1;
+        << -1 << 2 << QStringList{"Connected"}
+        << QByteArrayList{"CAPA", "USER user", "PASS secret", "STAT", "LIST", "UIDL"} << 1;
 }
 
 void TestBasicPOP::connectOutcomes()
@@ -274,7 +284,7 @@ void TestBasicPOP::commandLinesCannotBeInjected()
     setUp();
     pop->setPassword("secret\r\nDELE 1");
     pop->Connect();
-    QCOMPARE(server->received(), (QByteArrayList{"USER user", "PASS secret", "STAT", "LIST", "UIDL"}));
+    QCOMPARE(server->received(), (QByteArrayList{"CAPA", "USER user", "PASS secret", "STAT", "LIST", "UIDL"}));
 }
 
 void TestBasicPOP::serverCloseDuringWait()
@@ -610,6 +620,158 @@ void TestBasicPOP::quitConfirmsDeletions()
     // The next session starts with none of them.
     pop->Connect();
     QVERIFY(!pop->MessageDeleted(1));
+}
+
+namespace {
+QByteArray headers(int n)
+{
+    return "+OK\r\nFrom: sender" + QByteArray::number(n) + "@example.org\r\nSubject: s" + QByteArray::number(n) +
+           "\r\n\r\n.\r\n";
+}
+} // namespace
+
+void TestBasicPOP::pipelinedReadsGoOutTogether()
+{
+    // The server answers only once it has all five header reads: a client that waited for each
+    // reply would time out. The replies come cut at awkward places.
+    server->login({10, 20, 30, 40, 50}, "user", "secret", true, true);
+    QByteArray replies;
+    for (int n = 1; n <= 5; ++n) {
+        server->expect("TOP " + QByteArray::number(n) + " 1");
+        replies += headers(n);
+    }
+    const qsizetype cut1 = replies.indexOf("\r\n.\r\n") + 3; // inside the first terminator
+    const qsizetype cut2 = replies.indexOf("+OK", cut1) + 1;    // inside the next status line
+    server->send(replies.left(cut1)).send(replies.mid(cut1, cut2 - cut1), 20).send(replies.mid(cut2), 20);
+    server->expect("QUIT").send("+OK\r\n");
+    setUp(1);
+    pop->Connect();
+    QVERIFY(pop->pipelining());
+    for (int n = 1; n <= 5; ++n) {
+        pop->GetMessageInfo(n);
+        QVERIFY(pop->InfoComplete());
+        QCOMPARE(pop->MsgFrom(), QString("sender%1@example.org").arg(n));
+        QCOMPARE(pop->MsgContents().toLatin1(), headers(n));
+        QCOMPARE(pop->MsgSize(), n * 10);
+    }
+    pop->Disconnect();
+    QCOMPARE(log->events, QStringList{"Connected"});
+    QVERIFY(server->finished());
+}
+
+void TestBasicPOP::topRefusedInARun_data()
+{
+    QTest::addColumn<bool>("pipelining");
+    QTest::newRow("sequential") << false;
+    QTest::newRow("pipelined") << true;
+}
+
+void TestBasicPOP::topRefusedInARun()
+{
+    // TOP 2 is refused: RETR 2 follows for that message only, the others are read as usual.
+    QFETCH(bool, pipelining);
+    server->login({10, 20, 30, 40}, "user", "secret", true, pipelining);
+    server->expect("TOP 1 1").send(headers(1));
+    server->expect("TOP 2 1").send("-ERR TOP not here\r\n");
+    // Pipelined, the reads ahead were on the wire before the refusal came, and DELE 3 follows them.
+    if (pipelining)
+        server->expect("TOP 3 1").send(headers(3)).expect("TOP 4 1").send(headers(4));
+    server->expect("RETR 2").send("+OK\r\nFrom: whole@example.org\r\n\r\nbody\r\n.\r\n");
+    if (!pipelining)
+        server->expect("TOP 3 1").send(headers(3));
+    server->expect("DELE 3").send("+OK\r\n");
+    if (!pipelining)
+        server->expect("TOP 4 1").send(headers(4));
+    server->expect("QUIT").send("+OK\r\n");
+    setUp(1);
+    pop->Connect();
+    QCOMPARE(pop->pipelining(), pipelining);
+    const QStringList expected{"sender1@example.org", "whole@example.org", "sender3@example.org",
+                               "sender4@example.org"};
+    for (int n = 1; n <= 4; ++n) {
+        pop->GetMessageInfo(n);
+        QCOMPARE(pop->MsgFrom(), expected[n - 1]);
+        if (n == 3)
+            pop->DeleteMessage(3);
+    }
+    pop->Disconnect();
+    QVERIFY(pop->MessageDeleted(3));
+    QCOMPARE(log->events, QStringList{"Connected"});
+    QVERIFY2(server->unexpected().isEmpty(), server->unexpected());
+    QVERIFY(server->finished());
+}
+
+void TestBasicPOP::serverClosesInARun_data()
+{
+    QTest::addColumn<bool>("pipelining");
+    QTest::newRow("sequential") << false;
+    QTest::newRow("pipelined") << true;
+}
+
+void TestBasicPOP::serverClosesInARun()
+{
+    // The server goes away after the first reply: every later message is reported as not read,
+    // once each, and its headers are never guessed.
+    QFETCH(bool, pipelining);
+    server->login({10, 20, 30, 40}, "user", "secret", true, pipelining);
+    server->expect("TOP 1 1").send(headers(1)).expect("TOP 2 1").closeConnection();
+    setUp(1);
+    pop->Connect();
+    log->events.clear();
+    for (int n = 1; n <= 4; ++n) {
+        pop->GetMessageInfo(n);
+        QCOMPARE(pop->InfoComplete(), n == 1);
+        QCOMPARE(pop->MsgFrom(), QString("sender1@example.org"));
+    }
+    QCOMPARE(log->events.count("Disconnected"), 1);
+    log->events.removeAll("Disconnected");
+    QCOMPARE(log->events.size(), 3);
+    for (const QString &event : log->events)
+        QVERIFY2(event == "Error:Connection Lost" || event == "Error:Server Not Responding or Zero-Length Message",
+                 qPrintable(event));
+    pop->Disconnect();
+}
+
+void TestBasicPOP::killConnDropsWhatIsInFlight()
+{
+    server->login({10, 20, 30}, "user", "secret", true, true);
+    for (int n = 1; n <= 3; ++n)
+        server->expect("TOP " + QByteArray::number(n) + " 1").send(headers(n));
+    setUp(1);
+    pop->Connect();
+    pop->GetMessageInfo(1);
+    QTRY_VERIFY(server->finished()); // the replies to the reads ahead have come
+    pop->KillConn();
+    pop->GetMessageInfo(2);
+    QVERIFY(!pop->InfoComplete());
+    QCOMPARE(pop->MsgFrom(), QString("sender1@example.org"));
+    QCOMPARE(log->events, (QStringList{"Connected", "Error:Connection Lost"}));
+}
+
+void TestBasicPOP::largeMailboxWithBoundedMemory()
+{
+    constexpr int count = 20000;
+    server->login(QList<int>(count, 100), "user", "secret", true, true);
+    for (int n = 1; n <= count; ++n)
+        server->expect("TOP " + QByteArray::number(n) + " 1").send(headers(n));
+    server->expect("QUIT").send("+OK\r\n");
+    setUp(5);
+    QElapsedTimer timer;
+    timer.start();
+    pop->Connect();
+    int read = 0;
+    for (int n = 1; n <= count; ++n) {
+        pop->GetMessageInfo(n);
+        read += pop->InfoComplete() && pop->MsgFrom() == QString("sender%1@example.org").arg(n);
+    }
+    pop->Disconnect();
+    qInfo("%d messages in %lld ms; at most %lld bytes held", count, timer.elapsed(), pop->peakHeldBytes());
+    QCOMPARE(read, count);
+    QCOMPARE(log->events, QStringList{"Connected"});
+    // Everything but the listing and the ids, which name every message, is bounded.
+    const qsizetype peak = pop->peakHeldBytes();
+    QVERIFY2(peak < 2 * BasicPOP::MaxAheadBytes, qPrintable(QString::number(peak)));
+    QVERIFY(server->finished());
 }
 
 void TestBasicPOP::endlessReplyIsCut()

@@ -107,7 +107,7 @@ void TestPOPConfig::firstStartWritesDefaults()
     QVERIFY(config.Check());
     QVERIFY(config.BlockZeroLength);
     QVERIFY(!config.BlockBlankFrom && !config.Connect() && !config.LoadOnStartup() &&
-            !config.HotKeyEnabled());
+            !config.HotKeyEnabled() && !config.NotifyNewOnly());
     QCOMPARE(config.NumberOfAccounts(), 0);
     QCOMPARE(config.AccountName(0), QString());
     QVERIFY(temp.prompter.calls.isEmpty());
@@ -227,6 +227,7 @@ void TestPOPConfig::saveConfigWritesMembersBack()
         config.setSelectedClient(QStringLiteral("Mutt"));
         config.ConnectionToUse = QStringLiteral("Dial-up");
         config.BlockBlankSubject = true;
+        config.setNotifyNewOnly(true);
         config.SaveConfig();
     }
     POPConfig config(temp.services());
@@ -238,6 +239,17 @@ void TestPOPConfig::saveConfigWritesMembersBack()
     QCOMPARE(config.ConnectionToUse, QStringLiteral("Dial-up"));
     QVERIFY(config.BlockBlankSubject);
     QCOMPARE(settings(temp).value(QStringLiteral("HotKeyEnabled"))->data, QVariant::fromValue(0xFFFFFFFFu));
+    QVERIFY(config.NotifyNewOnly());
+    QCOMPARE(settings(temp).value(QStringLiteral("NotifyNewOnly"))->type, RegType::DWord);
+    QCOMPARE(settings(temp).value(QStringLiteral("NotifyNewOnly"))->data, QVariant::fromValue(0xFFFFFFFFu));
+
+    // Known messages are kept per account and go with it.
+    config.AddAccount(QStringLiteral("work"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p"));
+    config.setKnownMessages(QStringLiteral("work"), {QStringLiteral("a1"), QStringLiteral("b2")});
+    QCOMPARE(POPConfig(temp.services()).KnownMessages(QStringLiteral("Work")), (QStringList{"a1", "b2"}));
+    QCOMPARE(config.KnownMessages(QStringLiteral("home")), QStringList());
+    config.DeleteAccount(QStringLiteral("work"));
+    QCOMPARE(config.KnownMessages(QStringLiteral("work")), QStringList());
 }
 
 void TestPOPConfig::accounts()

@@ -36,6 +36,10 @@ DelayedLink::DelayedLink(QTcpSocket *client, const QString &host, quint16 port, 
         if (error != QAbstractSocket::RemoteHostClosedError)
             serverGone();
     });
+    // A distant server, not a slow network stack: nothing waits for acknowledgements.
+    client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(&m_server, &QTcpSocket::connected, this,
+            [this] { m_server.setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     m_server.connectToHost(host, port);
 }
 

@@ -42,7 +42,7 @@ ScriptedPop3Server &ScriptedPop3Server::nextConnection()
 }
 
 ScriptedPop3Server &ScriptedPop3Server::login(const QList<int> &sizes, const QByteArray &user,
-                                              const QByteArray &password, bool withUidl)
+                                              const QByteArray &password, bool withUidl, bool pipelining)
 {
     qint64 total = 0;
     QByteArray listing = "+OK scan listing follows\r\n";
@@ -52,6 +52,7 @@ ScriptedPop3Server &ScriptedPop3Server::login(const QList<int> &sizes, const QBy
     }
     listing += ".\r\n";
     send("+OK POP3 ready\r\n");
+    expect("CAPA").send(capabilities(pipelining));
     expect("USER " + user).send("+OK\r\n");
     expect("PASS " + password).send("+OK logged in\r\n");
     expect("STAT").send("+OK " + QByteArray::number(sizes.size()) + ' ' + QByteArray::number(total) + "\r\n");
@@ -139,6 +140,11 @@ void ScriptedPop3Server::advance()
         }
         m_steps.removeFirst();
     }
+}
+
+QByteArray ScriptedPop3Server::capabilities(bool pipelining)
+{
+    return QByteArray("+OK\r\nTOP\r\nUSER\r\nUIDL\r\n") + (pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
 }
 
 quint16 unusedPort()

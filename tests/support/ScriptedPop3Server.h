@@ -31,10 +31,14 @@ public:
     // Waits for the client's next connection; the steps after it play there.
     ScriptedPop3Server &nextConnection();
 
-    // The usual log-in: greeting, USER, PASS, STAT with the count, LIST with the sizes and, when
-    // there are messages, UIDL with the ids "uid-1", "uid-2", ... (or refused).
+    // The usual log-in: greeting, CAPA (with PIPELINING or without), USER, PASS, STAT with the
+    // count, LIST with the sizes and, when there are messages, UIDL with the ids "uid-1",
+    // "uid-2", ... (or refused).
     ScriptedPop3Server &login(const QList<int> &sizes, const QByteArray &user = "user",
-                              const QByteArray &password = "secret", bool withUidl = true);
+                              const QByteArray &password = "secret", bool withUidl = true,
+                              bool pipelining = false);
+    // The CAPA answer of login().
+    static QByteArray capabilities(bool pipelining);
 
     // Every command line the client sent, in order, without CR LF.
     const QList<QByteArray> &received() const { return m_received; }

@@ -1,6 +1,7 @@
 #include "X11Client.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 namespace testsupport
@@ -126,6 +127,51 @@ QRect X11Client::screenGeometry(unsigned long window) const
         trap.failed())
         return {};
     return QRect(x, y, attributes.width, attributes.height);
+}
+
+std::vector<unsigned long> X11Client::windowsOfClass(const char *instance) const
+{
+    std::vector<unsigned long> found;
+    std::vector<Window> pending{DefaultRootWindow(m_display)};
+    ErrorTrap trap(m_display);
+    while (!pending.empty()) {
+        const Window window = pending.back();
+        pending.pop_back();
+        XClassHint hint{};
+        if (XGetClassHint(m_display, window, &hint)) {
+            if (hint.res_name && qstrcmp(hint.res_name, instance) == 0)
+                found.push_back(window);
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(m_display, window, &root, &parent, &children, &count) && children) {
+            pending.insert(pending.end(), children, children + count);
+            XFree(children);
+        }
+    }
+    return found;
+}
+
+bool X11Client::isViewable(unsigned long window) const
+{
+    ErrorTrap trap(m_display);
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(m_display, window, &attributes) && !trap.failed() &&
+           attributes.map_state == IsViewable;
+}
+
+QString X11Client::windowName(unsigned long window) const
+{
+    ErrorTrap trap(m_display);
+    char *name = nullptr;
+    QString result;
+    if (XFetchName(m_display, window, &name) && name) {
+        result = QString::fromUtf8(name);
+        XFree(name);
+    }
+    return result;
 }
 
 } // namespace testsupport

@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QString>
 
 #include <vector>
 
@@ -36,6 +37,12 @@ public:
     bool exists(unsigned long window) const;
     // The window's rectangle in screen coordinates; empty when it does not exist.
     QRect screenGeometry(unsigned long window) const;
+    // Every window of the tree whose WM_CLASS instance name is `instance` (another program's too).
+    std::vector<unsigned long> windowsOfClass(const char *instance) const;
+    // Mapped, with all its ancestors.
+    bool isViewable(unsigned long window) const;
+    // WM_NAME; empty when it has none.
+    QString windowName(unsigned long window) const;
 
 private:
     Display *m_display = nullptr;

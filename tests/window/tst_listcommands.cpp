@@ -41,6 +41,8 @@ private slots:
     void deletionOfAMessageNoLongerThere();
     void deletionWithoutUidlLeavesAChangedMessage();
     void deletionThatTimesOutKeepsTheItem();
+    void deletionTheServerRefusesKeepsTheItem_data();
+    void deletionTheServerRefusesKeepsTheItem();
     void failedLoginKeepsTheItem();
     void cancelEndsADeletion();
     void accountGoneSinceTheCheckDeletesNothing();
@@ -258,10 +260,39 @@ void TestListCommands::deletionThatTimesOutKeepsTheItem()
     QVERIFY(!h.cycle.Busy());
 }
 
+void TestListCommands::deletionTheServerRefusesKeepsTheItem_data()
+{
+    QTest::addColumn<QByteArray>("deleReply");
+    QTest::addColumn<QByteArray>("quitReply");
+    QTest::newRow("DELE refused") << QByteArray("-ERR locked\r\n") << QByteArray("+OK\r\n");
+    QTest::newRow("QUIT refused") << QByteArray("+OK\r\n") << QByteArray("-ERR not now\r\n");
+}
+
+void TestListCommands::deletionTheServerRefusesKeepsTheItem()
+{
+    QFETCH(QByteArray, deleReply);
+    QFETCH(QByteArray, quitReply);
+    ScriptedPop3Server server;
+    server.login({120}).expect("DELE 1").send(deleReply).expect("QUIT").send(quitReply);
+    ListCommandsHarness h(20);
+    h.addAccount("A", "user", "secret", server.port());
+    h.loadConfig();
+    h.listMessage("A0 M1", "Ann <ann@example.org>", "Hello", 120, "A", "uid-1");
+
+    h.commands.DeleteServerMessage("A0 M1");
+    QCOMPARE(h.outcomes, QList<DeletionOutcome>{DeletionOutcome::Failed});
+    QCOMPARE(h.errors.size(), 1);
+    QCOMPARE(h.status.panel(2), QString("Error on last attempt"));
+    QCOMPARE(h.list.rowCount(), 1);
+    QVERIFY(!h.cycle.Busy());
+}
+
 void TestListCommands::failedLoginKeepsTheItem()
 {
     ScriptedPop3Server server;
     server.send("+OK ready\r\n")
+        .expect("CAPA")
+        .send("-ERR\r\n")
         .expect("USER user")
         .send("+OK\r\n")
         .expect("PASS secret")
