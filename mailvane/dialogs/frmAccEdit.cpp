@@ -1,6 +1,7 @@
 #include "frmAccEdit.h"
 
 #include "AccountForm.h"
+#include "AccountSecurity.h"
 #include "ui_frmAccEdit.h"
 
 #include "platform/Prompter.h"
@@ -16,6 +17,10 @@ frmAccEdit::frmAccEdit(const DialogServices &services, QWidget *parent)
     : QDialog(parent), m_services(services), m_ui(std::make_unique<Ui::frmAccEdit>())
 {
     m_ui->setupUi(this);
+    m_security = std::make_unique<AccountSecurity>(
+        AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort},
+        m_ui->cmbSecurity, m_ui->cmdTest, services.settings.prompter);
+    connect(this, &QDialog::finished, m_security.get(), &AccountSecurity::cancel);
     connect(m_ui->cmdDone, &QPushButton::clicked, this, &frmAccEdit::doneClicked);
     connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ui->cmdHelp, &QPushButton::clicked, this, &frmAccEdit::help);
@@ -36,6 +41,8 @@ void frmAccEdit::showEvent(QShowEvent *event)
         m_config = std::make_unique<POPConfig>(m_services.settings);
         AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort}
             .fill(*m_config, m_accIndex);
+        m_security->fill(*m_config, m_accIndex);
+        m_security->setTimeOut(m_config->Timeout());
     }
     QDialog::showEvent(event);
 }
@@ -56,7 +63,7 @@ void frmAccEdit::doneClicked()
     if (!boxes.acceptable(*m_config, index, prompter))
         return;
     const bool stored =
-        existing ? m_config->EditAccount(index, boxes.fields()) : m_config->AddAccount(boxes.fields());
+        existing ? m_config->EditAccount(index, m_security->fields()) : m_config->AddAccount(m_security->fields());
     if (!stored) {
         prompter.message(QStringLiteral("Error"), QStringLiteral("The account could not be stored."));
         return;

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class AccountSecurity;
+
 namespace Ui
 {
 class frmAccEdit;
@@ -37,5 +39,6 @@ private:
     DialogServices m_services;
     std::unique_ptr<Ui::frmAccEdit> m_ui;
     std::unique_ptr<POPConfig> m_config;
+    std::unique_ptr<AccountSecurity> m_security;
     int m_accIndex = -1;
 };

@@ -1,6 +1,7 @@
 #include "frmAddAcc.h"
 
 #include "AccountForm.h"
+#include "AccountSecurity.h"
 #include "ui_frmAddAcc.h"
 
 #include "platform/Prompter.h"
@@ -17,7 +18,11 @@ frmAddAcc::frmAddAcc(const DialogServices &services, QWidget *parent)
       m_config(std::make_unique<POPConfig>(services.settings))
 {
     m_ui->setupUi(this);
-    m_ui->txtPort->setPlaceholderText(QStringLiteral("110"));
+    m_security = std::make_unique<AccountSecurity>(
+        AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort},
+        m_ui->cmbSecurity, m_ui->cmdTest, services.settings.prompter);
+    m_security->setTimeOut(m_config->Timeout());
+    connect(this, &QDialog::finished, m_security.get(), &AccountSecurity::cancel);
     connect(m_ui->cmdAdd, &QPushButton::clicked, this, &frmAddAcc::addAccount);
     connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ui->cmdHelp, &QPushButton::clicked, this, &frmAddAcc::help);
@@ -43,7 +48,7 @@ void frmAddAcc::addAccount()
     }
     if (!boxes.acceptable(*m_config, -1, prompter))
         return;
-    if (!m_config->AddAccount(boxes.fields())) {
+    if (!m_config->AddAccount(m_security->fields())) {
         prompter.message(QStringLiteral("Error"), QStringLiteral("The account could not be stored."));
         return;
     }

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class AccountSecurity;
+
 namespace Ui
 {
 class frmAddAcc;
@@ -31,4 +33,5 @@ private:
     DialogServices m_services;
     std::unique_ptr<Ui::frmAddAcc> m_ui;
     std::unique_ptr<POPConfig> m_config;
+    std::unique_ptr<AccountSecurity> m_security;
 };

@@ -620,6 +620,21 @@ bool writeAccountFields(const RegistryKey &key, const AccountFields &fields, con
         ok = ok && key.setValue(RegValue{QStringLiteral("Port"), RegType::DWord, quint32(fields.port)});
     else if (key.value(QStringLiteral("Port")))
         ok = ok && key.removeValue(QStringLiteral("Port"));
+    // Plain POP3 and no trusted certificate are what a missing value means.
+    if (fields.security) {
+        if (*fields.security > 0 && *fields.security <= 2)
+            ok = ok && key.setValue(
+                           RegValue{QStringLiteral("Security"), RegType::DWord, quint32(*fields.security)});
+        else if (key.value(QStringLiteral("Security")))
+            ok = ok && key.removeValue(QStringLiteral("Security"));
+    }
+    if (fields.trustedCertificate) {
+        const QString fingerprint = wrenkit::normalizedFingerprint(*fields.trustedCertificate);
+        if (!fingerprint.isEmpty())
+            ok = ok && key.setValue(RegValue{QStringLiteral("TrustedCertificate"), RegType::String, fingerprint});
+        else if (key.value(QStringLiteral("TrustedCertificate")))
+            ok = ok && key.removeValue(QStringLiteral("TrustedCertificate"));
+    }
     return ok;
 }
 } // namespace
@@ -640,6 +655,11 @@ bool POPConfig::AddAccount(const AccountFields &fields)
         key.addValue(QStringLiteral("Selected"), QStringLiteral("True"), RegType::String);
         if (validPort(fields.port))
             key.addValue(QStringLiteral("Port"), fields.port, RegType::DWord);
+        if (const int security = fields.security.value_or(0); security > 0 && security <= 2)
+            key.addValue(QStringLiteral("Security"), security, RegType::DWord);
+        if (const QString fingerprint = wrenkit::normalizedFingerprint(fields.trustedCertificate.value_or(QString()));
+            !fingerprint.isEmpty())
+            key.addValue(QStringLiteral("TrustedCertificate"), fingerprint, RegType::String);
         return true;
     });
     LoadSettings();

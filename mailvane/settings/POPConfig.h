@@ -24,6 +24,9 @@ struct AccountFields {
     QString userName;
     QString password;
     int port = 0;
+    // Left out, the stored values stay as they are (an added account has none: plain, nothing trusted).
+    std::optional<int> security = std::nullopt; // 0 plain, 1 STLS, 2 TLS (see Security)
+    std::optional<QString> trustedCertificate = std::nullopt; // SHA-256 fingerprint, empty for none
 };
 
 // Why a text cannot name an account.

@@ -50,6 +50,7 @@ private slots:
     void addAccountWithPort();
     void editAccount_data();
     void editAccount();
+    void accountFieldsCarrySecurity();
     void security_data();
     void security();
     void setSecurityWritesAtOnce();
@@ -434,7 +435,7 @@ void TestPOPConfig::editAccount()
     config.AddAccount(AccountFields{"home", "pop.home", "me", "pw", 0});
     config.AddAccount(AccountFields{"work", "pop.work", "worker", "secret", 995});
     config.setAcctSel(1, false);
-    // A value this program does not edit rides along.
+    // A value the fields leave out rides along.
     account(temp, "work").addValue("Security", 2, RegType::DWord);
     POPConfig fresh(temp.services());
 
@@ -462,6 +463,29 @@ void TestPOPConfig::editAccount()
     }
     QVERIFY(!fresh.EditAccount(5, AccountFields{"x", "h", "u", "p", 0}));
     QCOMPARE(POPConfig(temp.services()).NumberOfAccounts(), 2);
+}
+
+void TestPOPConfig::accountFieldsCarrySecurity()
+{
+    const QString fingerprint = QStringLiteral("0123456789abcdef").repeated(4);
+    TempStore temp;
+    POPConfig config(temp.services());
+    AccountFields fields{"tls", "h", "u", "p", 0};
+    fields.security = 2;
+    fields.trustedCertificate = fingerprint.toUpper();
+    QVERIFY(config.AddAccount(fields));
+    QCOMPARE(config.Security(0), 2);
+    QCOMPARE(config.Port(0), 995);
+    QCOMPARE(account(temp, "tls").value("TrustedCertificate")->text(), fingerprint);
+
+    // Back to plain with nothing trusted: the values go, as if never stored.
+    fields.security = 0;
+    fields.trustedCertificate = QString();
+    QVERIFY(config.EditAccount(0, fields));
+    QCOMPARE(config.Security(0), 0);
+    QCOMPARE(config.TrustedCertificate(0), QString());
+    QCOMPARE(valueNames(account(temp, "tls")),
+             (QStringList{"Host", "UserName", "Password", "Selected"}));
 }
 
 void TestPOPConfig::security_data()

@@ -10,6 +10,7 @@
 #include "dialogs/frmMailvaneConfig.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -37,8 +38,10 @@ void fillDemoStore(testsupport::TempStore &temp)
     POPConfig config(temp.services());
     config.AddAccount(AccountFields{QStringLiteral("Home"), QStringLiteral("pop.example.net"),
                                     QStringLiteral("ann"), QStringLiteral("secret"), 0});
-    config.AddAccount(AccountFields{QStringLiteral("Work"), QStringLiteral("mail.example.com"),
-                                    QStringLiteral("ann.smith"), QStringLiteral("secret"), 995});
+    AccountFields work{QStringLiteral("Work"), QStringLiteral("mail.example.com"),
+                       QStringLiteral("ann.smith"), QStringLiteral("secret"), 0};
+    work.security = 2; // SSL/TLS on its usual port, 995
+    config.AddAccount(work);
     config.setAcctSel(1, false);
     config.AddBlockedSender(QStringLiteral("offers@spam.example"));
     config.AddBlockedSender(QStringLiteral("Lottery Team"));
@@ -96,6 +99,7 @@ bool grabDialogScreens(const QDir &dir)
         const QStringList boxes{"txtAccName", "txtHost", "txtUserName", "txtPassword", "txtPort"};
         for (int i = 0; i < boxes.size(); ++i)
             add.findChild<QLineEdit *>(boxes.at(i))->setText(typed.at(i));
+        add.findChild<QComboBox *>(QStringLiteral("cmbSecurity"))->setCurrentIndex(1);
         ok = save(add, dir, QStringLiteral("account-add")) && ok;
     }
     {
