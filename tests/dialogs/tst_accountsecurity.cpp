@@ -104,7 +104,7 @@ void TestAccountSecurity::testTellsTheCountOrTheError()
     if (password == "secret") {
         server.login({100, 200}).expect("QUIT").send("+OK\r\n");
     } else {
-        server.send("+OK ready\r\n").expect("USER me").send("+OK\r\n");
+        server.send("+OK ready\r\n").expect("CAPA").send("-ERR\r\n").expect("USER me").send("+OK\r\n");
         server.expect("PASS " + password).send("-ERR [AUTH] failed\r\n");
     }
     DialogHarness h;
