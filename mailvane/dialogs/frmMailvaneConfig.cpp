@@ -133,6 +133,7 @@ void frmMailvaneConfig::connectHandlers()
     connect(ui.chkNotPlay, &QCheckBox::stateChanged, this, &frmMailvaneConfig::playChanged);
     connect(ui.chkNotShow, &QCheckBox::stateChanged, this, &frmMailvaneConfig::showChanged);
     connect(ui.chkNotPopup, &QCheckBox::stateChanged, this, &frmMailvaneConfig::popupChanged);
+    connect(ui.chkNotNewOnly, &QCheckBox::stateChanged, this, &frmMailvaneConfig::newOnlyChanged);
     connect(ui.chkNotNone, &QCheckBox::stateChanged, this, &frmMailvaneConfig::noNotificationChanged);
     connect(ui.txtSoundFile, &QLineEdit::textChanged, this, &frmMailvaneConfig::soundFileChanged);
     connect(ui.cmdSndBrs, &QPushButton::clicked, this, &frmMailvaneConfig::browseSoundFile);
@@ -211,7 +212,7 @@ void frmMailvaneConfig::GetConf()
                                                        ui.lstAccounts,   ui.chkStartup,   ui.cmbClient,
                                                        ui.lstBlocked,    ui.chkBlankFrom, ui.chkBlankSubject,
                                                        ui.chkZeroLength, ui.chkOverSize,  ui.txtMaxSize,
-                                                       ui.chkNotPopup,   ui.chkKeyring})
+                                                       ui.chkNotPopup,   ui.chkKeyring,   ui.chkNotNewOnly})
         quiet.emplace_back(o);
     for (QAbstractButton *b : m_conn->buttons() + m_check->buttons() + m_min->buttons() +
                                   m_hotKey->buttons() + m_modifier->buttons())
@@ -228,6 +229,7 @@ void frmMailvaneConfig::GetConf()
     ui.chkNotShow->setCheckState(toCheckState(c.ShowList()));
     ui.chkNotNone->setCheckState(toCheckState(c.NoNotify()));
     ui.chkNotPopup->setChecked(c.Popup() == 1);
+    ui.chkNotNewOnly->setChecked(c.NotifyNewOnly());
     ui.txtTimeout->setValue(c.Timeout());
     checkById(m_hotKey, qBound(112, int(c.HotKey()), 123) - 112);
     const int modifier = c.Modifier();
@@ -289,6 +291,7 @@ void frmMailvaneConfig::writeControls()
     playChanged();
     showChanged();
     popupChanged();
+    newOnlyChanged();
     noNotificationChanged();
     timeoutChanged();
     hotKeyChosen(m_hotKey->checkedId());
@@ -367,6 +370,11 @@ void frmMailvaneConfig::popupChanged()
     m_config->setPopup(m_ui->chkNotPopup->isChecked() ? 1 : 0);
 }
 
+void frmMailvaneConfig::newOnlyChanged()
+{
+    m_config->setNotifyNewOnly(m_ui->chkNotNewOnly->isChecked());
+}
+
 void frmMailvaneConfig::noNotificationChanged()
 {
     Ui::frmMailvaneConfig &ui = *m_ui;
@@ -377,6 +385,7 @@ void frmMailvaneConfig::noNotificationChanged()
     UpdateSoundFileBox();
     ui.chkNotShow->setEnabled(!none);
     ui.chkNotPopup->setEnabled(!none);
+    ui.chkNotNewOnly->setEnabled(!none);
     m_config->setNoNotify(storedState(ui.chkNotNone));
     m_config->setBeep(storedState(ui.chkNotBeep));
     m_config->setPlay(storedState(ui.chkNotPlay));

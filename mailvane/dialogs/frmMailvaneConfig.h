@@ -55,6 +55,7 @@ private:
     void playChanged();
     void showChanged();
     void popupChanged();
+    void newOnlyChanged();
     void noNotificationChanged();
     void soundFileChanged();
     void minStyleChosen(int k);

@@ -177,6 +177,7 @@ void TestConfigDialog::getConfShowsTheStore()
         c->BlockZeroLength = false;
         c->BlockOverSize = true;
         c->setMaxMessageSize(500);
+        c->setNotifyNewOnly(true);
         c->SaveConfig();
     }
     frmMailvaneConfig d(h.services());
@@ -189,6 +190,7 @@ void TestConfigDialog::getConfShowsTheStore()
     QVERIFY(!child<QCheckBox>(d, "chkNotPlay")->isChecked());
     QVERIFY(!child<QCheckBox>(d, "chkNotShow")->isChecked());
     QVERIFY(!child<QCheckBox>(d, "chkNotNone")->isChecked());
+    QVERIFY(child<QCheckBox>(d, "chkNotNewOnly")->isChecked());
     QCOMPARE(child<QLineEdit>(d, "txtSoundFile")->text(), QStringLiteral("/sounds/new.wav"));
     QVERIFY(!child<QLineEdit>(d, "txtSoundFile")->isEnabled()); // Play Sound is off
     QCOMPARE(child<QSpinBox>(d, "txtTimeout")->value(), 45);
@@ -310,6 +312,7 @@ void TestConfigDialog::handlersWrite_data()
     QTest::newRow("no list") << QStringList{"chkNotShow"} << "ShowList" << QVariant(0);
     QTest::newRow("no notification") << QStringList{"chkNotNone"} << "NoNotify" << QVariant(1);
     QTest::newRow("no desktop notification") << QStringList{"chkNotPopup"} << "Popup" << QVariant(0);
+    QTest::newRow("new mail only") << QStringList{"chkNotNewOnly"} << "NotifyNewOnly" << QVariant(true);
     QTest::newRow("hidden") << QStringList{"optMin_2"} << "MinStyle" << QVariant(2);
     QTest::newRow("task bar") << QStringList{"optMin_1"} << "MinStyle" << QVariant(1);
     QTest::newRow("start up") << QStringList{"chkStartup"} << "LoadOnStartup" << QVariant(true);
@@ -401,8 +404,10 @@ void TestConfigDialog::noNotificationGreysTheOthers()
     auto *sound = child<QLineEdit>(dialog, "txtSoundFile");
     beep->click(); // beep on, play on, show on and the desktop notification on by default
     QVERIFY(sound->isEnabled());
+    auto *newOnly = child<QCheckBox>(dialog, "chkNotNewOnly");
+    newOnly->click();
     none->click();
-    for (QCheckBox *box : {beep, play, show, popup}) {
+    for (QCheckBox *box : {beep, play, show, popup, newOnly}) {
         QVERIFY(!box->isEnabled());
         QVERIFY(box->isChecked());
     }
@@ -410,7 +415,7 @@ void TestConfigDialog::noNotificationGreysTheOthers()
     QCOMPARE(int(dialog.config().NoNotify()), 1);
     QCOMPARE(int(dialog.config().Beep()), 1);
     none->click();
-    for (QCheckBox *box : {beep, play, show, popup})
+    for (QCheckBox *box : {beep, play, show, popup, newOnly})
         QVERIFY(box->isEnabled());
     play->click();
     QVERIFY(!sound->isEnabled());
