@@ -20,7 +20,11 @@ DialogServices DialogServices::desktop(const SettingsServices &settings)
     return DialogServices{
         settings,
         [](QWidget *parent, const QString &caption, const QString &filter) {
-            return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+            // The GTK file chooser needs GLib's event loop; without it, Qt's own dialog.
+            const QFileDialog::Options options = qEnvironmentVariableIntValue("QT_NO_GLIB")
+                                                     ? QFileDialog::DontUseNativeDialog
+                                                     : QFileDialog::Options();
+            return QFileDialog::getOpenFileName(parent, caption, QString(), filter, nullptr, options);
         },
         [](QDialog &dialog) { return dialog.exec(); },
         [](const QString &page) { return mailvane::openManual(page); },
