@@ -28,6 +28,14 @@ QStringList deliverFive(DovecotFixture &server)
     return files;
 }
 
+// Sets alice's mailbox up as the one account and checks it.
+void checkAlice(ListCommandsHarness &h, DovecotFixture &server)
+{
+    h.addAccount("A", "alice", "wonderland", server.port());
+    h.loadConfig();
+    h.cycle.CheckMail();
+}
+
 // The key of the listed message with this subject.
 QString keyOf(const MessageListModel &list, const QString &subject)
 {
@@ -65,9 +73,7 @@ void TestListCommandsDovecot::deletesTheThirdAndThenTheFifth()
     const QStringList files = deliverFive(server);
     startOrFail(server);
     ListCommandsHarness h;
-    h.addAccount("A", "alice", "wonderland", server.port());
-    h.loadConfig();
-    h.cycle.CheckMail();
+    checkAlice(h, server);
     QCOMPARE(h.list.rowCount(), 5);
 
     h.commands.DeleteServerMessage(keyOf(h.list, "Three"));
@@ -90,9 +96,7 @@ void TestListCommandsDovecot::messageRemovedElsewhereIsNeverReplacedByAnother()
     const QStringList files = deliverFive(server);
     startOrFail(server);
     ListCommandsHarness h;
-    h.addAccount("A", "alice", "wonderland", server.port());
-    h.loadConfig();
-    h.cycle.CheckMail();
+    checkAlice(h, server);
     QCOMPARE(h.list.rowCount(), 5);
 
     // Message 2 goes elsewhere: "Four" now stands at number 3 and "Five" at number 4.
@@ -114,9 +118,7 @@ void TestListCommandsDovecot::chosenMessageRemovedElsewhereDeletesNothing()
     const QStringList files = deliverFive(server);
     startOrFail(server);
     ListCommandsHarness h;
-    h.addAccount("A", "alice", "wonderland", server.port());
-    h.loadConfig();
-    h.cycle.CheckMail();
+    checkAlice(h, server);
 
     QVERIFY(removeBehindTheList(server, files[2]));
     h.commands.DeleteServerMessage(keyOf(h.list, "Three"));
