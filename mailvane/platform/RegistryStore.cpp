@@ -247,24 +247,48 @@ RegistryKey RegistryKey::subKey(const QString &path) const
             key.m_names.append(child->name);
             continue;
         }
-        RegistryKey stored = m_store->storedSubKey(key, name);
-        key = stored.isValid() ? stored : m_store->viewSubKey(key, name);
+        if (!key.descend(name, false))
+            key = m_store->viewSubKey(key, name);
     }
     return key;
 }
 
 RegistryKey RegistryKey::addSubKey(const QString &name) const
 {
+    RegistryKey key = *this;
+    return key.descend(name, true) ? key : RegistryKey();
+}
+
+RegistryKey RegistryKey::addSubKeyPath(const QStringList &names) const
+{
+    RegistryKey key = *this;
+    for (const QString &name : names) {
+        if (!key.descend(name, true))
+            return {};
+    }
+    return key;
+}
+
+bool RegistryKey::descend(const QString &name, bool add)
+{
     if (!isValid() || m_node || !validKeyName(name))
-        return {};
-    if (RegistryKey existing = m_store->storedSubKey(*this, name); existing.isValid())
-        return existing;
-    const int rc = m_store->write("INSERT INTO keys(parent, name, nkey) VALUES(?, ?, ?)",
-                                  {m_id, name, registryNameKey(name)});
-    if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
-        return {};
-    // A constraint failure means another process added it meanwhile.
-    return m_store->storedSubKey(*this, name);
+        return false;
+    auto found = m_store->findStoredSubKey(m_id, name);
+    if (!found && add) {
+        const int rc = m_store->write("INSERT INTO keys(parent, name, nkey) VALUES(?, ?, ?)",
+                                      {m_id, name, registryNameKey(name)});
+        if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
+            return false;
+        // A constraint failure means another process added it meanwhile.
+        found = m_store->findStoredSubKey(m_id, name);
+    }
+    if (!found)
+        return false;
+    // Appending in place keeps a walk down many levels linear in the path's length.
+    m_id = found->first;
+    m_names.append(found->second);
+    m_path += QLatin1Char('\\') + found->second;
+    return true;
 }
 
 bool RegistryKey::removeSubKey(const QString &name) const
@@ -462,15 +486,12 @@ RegistryKey RegistryStore::makeKey(qint64 id, int root, const QStringList &names
     return key;
 }
 
-RegistryKey RegistryStore::storedSubKey(const RegistryKey &parent, const QString &name)
+std::optional<std::pair<qint64, QString>> RegistryStore::findStoredSubKey(qint64 parent, const QString &name)
 {
-    Query q(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?",
-            {parent.m_id, registryNameKey(name)});
+    Query q(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?", {parent, registryNameKey(name)});
     if (!q.next())
-        return {};
-    const QString stored = q.text(1);
-    return makeKey(q.integer(0), parent.m_root, parent.m_names + QStringList{stored},
-                   parent.m_path + QLatin1Char('\\') + stored);
+        return std::nullopt;
+    return std::pair(q.integer(0), q.text(1));
 }
 
 RegistryKey RegistryStore::viewSubKey(const RegistryKey &parent, const QString &name)
