@@ -14,6 +14,8 @@ packages=(
   ca-certificates
   # tests and demo
   dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  # the fuzz targets (scripts/test.sh --fuzz): clang with libFuzzer and its sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

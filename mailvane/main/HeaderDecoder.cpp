@@ -1,12 +1,13 @@
 #include "main/HeaderDecoder.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace
 {
@@ -17,10 +18,10 @@ constexpr qsizetype MaxWordLength = 256;
 
 // One piece of the header: plain text, or an encoded word whose transfer encoding was undone.
 struct Piece {
-    QByteArray raw;       // the bytes as they stand in the header
-    bool isWord = false;  // an encoded word whose B or Q text decoded
-    QByteArray charset{}; // of a word
-    QByteArray bytes{};   // of a word: its bytes in that charset
+    QByteArrayView raw;       // the bytes as they stand in the header
+    bool isWord = false;      // an encoded word whose B or Q text decoded
+    QByteArrayView charset{}; // of a word
+    QByteArray bytes{};       // of a word: its bytes in that charset
 };
 
 bool isBlank(char c)
@@ -28,7 +29,7 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool isBlankRun(const QByteArray &text)
+bool isBlankRun(QByteArrayView text)
 {
     return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), isBlank);
 }
@@ -101,14 +102,37 @@ private:
     qsizetype m_found = -1;
 };
 
+// The next place of a character. Most searches end within a few bytes, where a plain loop is
+// cheaper than a call to memchr.
+qsizetype nextChar(QByteArrayView text, qsizetype from, char c)
+{
+    for (const qsizetype near = std::min(text.size(), from + 16); from < near; ++from) {
+        if (text[from] == c)
+            return from;
+    }
+    return from < text.size() ? text.indexOf(c, from) : -1;
+}
+
 qsizetype nextQuestionMark(QByteArrayView text, qsizetype from)
 {
-    return text.indexOf('?', from);
+    return nextChar(text, from, '?');
+}
+
+// The next place of a two-character pair: a search for its first character, which is rare in
+// headers, is much cheaper than a general substring search.
+qsizetype nextPair(QByteArrayView text, qsizetype from, char first, char second)
+{
+    while ((from = nextChar(text, from, first)) >= 0) {
+        if (from + 1 < text.size() && text[from + 1] == second)
+            return from;
+        ++from;
+    }
+    return -1;
 }
 
 qsizetype nextWordEnd(QByteArrayView text, qsizetype from)
 {
-    return text.indexOf("?=", from);
+    return nextPair(text, from, '?', '=');
 }
 
 qsizetype nextBlank(QByteArrayView text, qsizetype from)
@@ -117,52 +141,92 @@ qsizetype nextBlank(QByteArrayView text, qsizetype from)
     return found == text.end() ? -1 : found - text.begin();
 }
 
-// Whether the text codecs know a charset, asked once per name and header.
+// The charsets a header names, each looked up once: whether the text codecs know it, and which of
+// Qt's own encodings it is. A header names few charsets; past a handful they are looked up each time.
 class Charsets
 {
 public:
-    bool known(const QByteArray &charset)
+    struct Charset {
+        QByteArray name;
+        bool known = false;
+        // One of Qt's own encodings, whose decoder is kept and reset between words.
+        std::shared_ptr<QStringDecoder> builtIn{};
+    };
+
+    const Charset &find(QByteArrayView name)
     {
-        const QByteArray key = charset.toUpper();
-        if (const auto found = m_known.constFind(key); found != m_known.cend())
-            return *found;
-        const bool known = QStringDecoder(charset.constData()).isValid();
-        m_known.insert(key, known);
-        return known;
+        for (const Charset &charset : m_charsets) {
+            if (charset.name == name)
+                return charset;
+        }
+        Charset charset{name.toByteArray()};
+        charset.known = QStringDecoder(charset.name.constData()).isValid();
+        if (const auto encoding = QStringConverter::encodingForName(charset.name.constData()))
+            charset.builtIn = std::make_shared<QStringDecoder>(*encoding, QStringDecoder::Flag::Stateless);
+        if (m_charsets.size() == MaxKept)
+            m_charsets.removeLast();
+        m_charsets.prepend(std::move(charset));
+        return m_charsets.first();
+    }
+
+    // Appends bytes decoded in a charset; false, with nothing appended, when they are not valid in it.
+    // Some decoders (UTF-16, UTF-32, UTF-7) pass unpaired surrogates through without an error: such a
+    // result counts as invalid too.
+    bool append(QByteArrayView name, QByteArrayView bytes, QString &out)
+    {
+        const Charset &charset = find(name);
+        if (!charset.known)
+            return false;
+        std::optional<QStringDecoder> fresh;
+        QStringDecoder *decoder = charset.builtIn.get();
+        if (decoder)
+            decoder->resetState();
+        else
+            decoder = &fresh.emplace(charset.name.constData(), QStringDecoder::Flag::Stateless);
+        const qsizetype start = out.size();
+        out.resize(start + decoder->requiredSpace(bytes.size()));
+        const QChar *end = decoder->appendToBuffer(out.data() + start, bytes);
+        out.resize(end - out.constData());
+        if (decoder->hasError() || !QStringView(out).sliced(start).isValidUtf16()) {
+            out.truncate(start);
+            return false;
+        }
+        return true;
     }
 
 private:
-    QHash<QByteArray, bool> m_known;
+    static constexpr qsizetype MaxKept = 8;
+    QList<Charset> m_charsets;
 };
 
 // Cuts a header into plain text and encoded words in one pass.
 class Splitter
 {
 public:
-    explicit Splitter(const QByteArray &header)
+    Splitter(QByteArrayView header, Charsets &charsets)
         : m_header(header), m_charsetEnd(header, nextQuestionMark), m_encodingEnd(header, nextQuestionMark),
-          m_textEnd(header, nextWordEnd), m_blank(header, nextBlank)
+          m_textEnd(header, nextWordEnd), m_blank(header, nextBlank), m_charsets(charsets)
     {
     }
 
-    QList<Piece> split()
+    std::vector<Piece> split()
     {
-        QList<Piece> pieces;
-        QByteArray plain;
-        for (qsizetype i = 0; i < m_header.size();) {
+        std::vector<Piece> pieces;
+        qsizetype plainFrom = 0;
+        for (qsizetype from = 0; (from = nextPair(m_header, from, '=', '?')) >= 0;) {
             Piece word;
-            if (const qsizetype length = readWord(i, word)) {
-                if (!plain.isEmpty())
-                    pieces.append({plain});
-                plain.clear();
-                pieces.append(word);
-                i += length;
-            } else {
-                plain += m_header[i++];
+            const qsizetype length = readWord(from, word);
+            if (length == 0) {
+                ++from;
+                continue;
             }
+            if (from > plainFrom)
+                pieces.push_back({m_header.sliced(plainFrom, from - plainFrom)});
+            pieces.push_back(std::move(word));
+            plainFrom = from += length;
         }
-        if (!plain.isEmpty())
-            pieces.append({plain});
+        if (plainFrom < m_header.size())
+            pieces.push_back({m_header.sliced(plainFrom)});
         return pieces;
     }
 
@@ -188,47 +252,33 @@ private:
         if (const qsizetype blank = m_blank.from(from); blank >= 0 && blank < end)
             return 0;
 
-        const QByteArrayView header(m_header);
-        QByteArray charset = header.sliced(from + 2, charsetEnd - from - 2).toByteArray();
+        QByteArrayView charset = m_header.sliced(from + 2, charsetEnd - from - 2);
         if (const qsizetype star = charset.indexOf('*'); star >= 0)
             charset.truncate(star); // an RFC 2231 language suffix
-        const QByteArrayView encoding = header.sliced(charsetEnd + 1, encodingEnd - charsetEnd - 1);
-        const QByteArrayView text = header.sliced(encodingEnd + 1, textEnd - encodingEnd - 1);
+        const QByteArrayView encoding = m_header.sliced(charsetEnd + 1, encodingEnd - charsetEnd - 1);
+        const QByteArrayView text = m_header.sliced(encodingEnd + 1, textEnd - encodingEnd - 1);
         std::optional<QByteArray> bytes;
         if (encoding == "B" || encoding == "b")
             bytes = decodeB(text);
         else if (encoding == "Q" || encoding == "q")
             bytes = decodeQ(text);
         // An unknown charset leaves the word as it stands, like any other text.
-        if (charset.isEmpty() || !bytes || !m_charsets.known(charset))
+        if (charset.isEmpty() || !bytes || !m_charsets.find(charset).known)
             return 0;
-        word = {m_header.sliced(from, end - from), true, charset, *bytes};
+        word = {m_header.sliced(from, end - from), true, charset, *std::move(bytes)};
         return end - from;
     }
 
-    const QByteArray &m_header;
+    QByteArrayView m_header;
     NextMatch m_charsetEnd;
     NextMatch m_encodingEnd;
     NextMatch m_textEnd;
     NextMatch m_blank;
-    Charsets m_charsets;
+    Charsets &m_charsets;
 };
 
-// Text in a charset; nothing when the bytes are not valid in it. Some decoders (UTF-16, UTF-32,
-// UTF-7) pass unpaired surrogates through without an error: such a result counts as invalid too.
-std::optional<QString> decodeCharset(const QByteArray &charset, const QByteArray &bytes)
-{
-    QStringDecoder decoder(charset.constData(), QStringDecoder::Flag::Stateless);
-    if (!decoder.isValid())
-        return std::nullopt;
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError() || !QStringView(text).isValidUtf16())
-        return std::nullopt;
-    return text;
-}
-
 // The length of the valid UTF-8 sequence of more than one byte at from, or 0.
-qsizetype utf8SequenceLength(const QByteArray &bytes, qsizetype from)
+qsizetype utf8SequenceLength(QByteArrayView bytes, qsizetype from)
 {
     const auto byte = [&](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0u; };
     const uint lead = byte(from);
@@ -261,9 +311,17 @@ qsizetype utf8SequenceLength(const QByteArray &bytes, qsizetype from)
 }
 
 // Raw header bytes: valid UTF-8 sequences as UTF-8, every other byte as its Latin-1 character.
-void appendRaw(const QByteArray &bytes, QString &out)
+void appendRaw(QByteArrayView bytes, QString &out)
 {
     for (qsizetype i = 0; i < bytes.size();) {
+        qsizetype ascii = i;
+        while (ascii < bytes.size() && uchar(bytes[ascii]) < 0x80)
+            ++ascii;
+        if (ascii > i) {
+            out += QLatin1StringView(bytes.sliced(i, ascii - i));
+            i = ascii;
+            continue;
+        }
         const qsizetype length = utf8SequenceLength(bytes, i);
         if (length == 0) {
             out += QChar(uchar(bytes[i++]));
@@ -282,7 +340,7 @@ void appendRaw(const QByteArray &bytes, QString &out)
     }
 }
 
-QByteArray joinedBytes(const QList<Piece> &pieces, qsizetype first, qsizetype last)
+QByteArray joinedBytes(const std::vector<Piece> &pieces, qsizetype first, qsizetype last)
 {
     QByteArray joined;
     for (qsizetype k = first; k <= last; k += 2)
@@ -294,25 +352,26 @@ QByteArray joinedBytes(const QList<Piece> &pieces, qsizetype first, qsizetype la
 // last). Senders split a character across two words now and then, so the run is decoded as one. When
 // that fails, each word is decoded alone, or else together with the next word; a word that still
 // does not decode stays as it stands. Every word is decoded a bounded number of times.
-void appendRun(const QList<Piece> &pieces, qsizetype first, qsizetype last, QString &out)
+void appendRun(const std::vector<Piece> &pieces, qsizetype first, qsizetype last, Charsets &charsets, QString &out)
 {
-    const QByteArray &charset = pieces[first].charset;
-    if (const std::optional<QString> text = decodeCharset(charset, joinedBytes(pieces, first, last))) {
-        out += *text;
+    const auto append = [&](qsizetype from, qsizetype to) {
+        return charsets.append(pieces[first].charset,
+                               from == to ? pieces[from].bytes : joinedBytes(pieces, from, to), out);
+    };
+    if (append(first, last))
         return;
-    }
     for (qsizetype k = first; k <= last;) {
-        if (const std::optional<QString> text = decodeCharset(charset, pieces[k].bytes)) {
-            out += *text;
-            k += 2;
-        } else if (const std::optional<QString> pair =
-                       k + 2 <= last ? decodeCharset(charset, joinedBytes(pieces, k, k + 2)) : std::nullopt) {
-            out += *pair;
-            k += 4;
-        } else {
-            appendRaw(pieces[k].raw, out);
-            k += 2;
+        bool done = first != last && append(k, k);
+        qsizetype next = k + 2;
+        if (!done && k + 2 <= last) {
+            done = append(k, k + 2);
+            next = k + 4;
         }
+        if (!done) {
+            appendRaw(pieces[k].raw, out);
+            next = k + 2;
+        }
+        k = next;
     }
 }
 
@@ -325,14 +384,16 @@ QString decodeHeaderForDisplay(const QString &latin1Text)
         return latin1Text;
 
     const QByteArray header = latin1Text.toLatin1();
-    const QList<Piece> pieces = Splitter(header).split();
+    Charsets charsets;
+    const std::vector<Piece> pieces = Splitter(header, charsets).split();
+    const auto count = qsizetype(pieces.size());
     QString out;
     out.reserve(header.size());
-    for (qsizetype i = 0; i < pieces.size();) {
+    for (qsizetype i = 0; i < count;) {
         const Piece &piece = pieces[i];
         if (!piece.isWord) {
             // Blanks between two encoded words are dropped.
-            const bool betweenWords = i > 0 && i + 1 < pieces.size() && pieces[i - 1].isWord &&
+            const bool betweenWords = i > 0 && i + 1 < count && pieces[i - 1].isWord &&
                                       pieces[i + 1].isWord && isBlankRun(piece.raw);
             if (!betweenWords)
                 appendRaw(piece.raw, out);
@@ -340,10 +401,10 @@ QString decodeHeaderForDisplay(const QString &latin1Text)
             continue;
         }
         qsizetype last = i;
-        while (last + 2 < pieces.size() && isBlankRun(pieces[last + 1].raw) && pieces[last + 2].isWord &&
+        while (last + 2 < count && isBlankRun(pieces[last + 1].raw) && pieces[last + 2].isWord &&
                pieces[last + 2].charset.compare(piece.charset, Qt::CaseInsensitive) == 0)
             last += 2;
-        appendRun(pieces, i, last, out);
+        appendRun(pieces, i, last, charsets, out);
         i = last + 1;
     }
     return out;
