@@ -69,7 +69,7 @@ void benchDecoder()
 
 double importMs(const QByteArray &file)
 {
-    return fastest(2, [&] {
+    return fastest(3, [&] {
         QTemporaryDir dir;
         RecordingPrompter prompter;
         RegistryStore store(dir.filePath(QStringLiteral("bench.sqlite3")), &prompter);
@@ -108,7 +108,7 @@ void benchImport()
         {"one key too deep (refused)",
          [](qsizetype n) { return "REGEDIT4\n[HKEY_CURRENT_USER" + QByteArray("\\k").repeated(n / 2) + "]\n"; }},
     };
-    std::printf("REGEDIT4 import (fastest of 2 runs, each into a new store):\n");
+    std::printf("REGEDIT4 import (fastest of 3 runs, each into a new store):\n");
     double baseline = 0;
     for (const Shape &shape : shapes) {
         const double half = importMs(shape.make(MiB / 2));

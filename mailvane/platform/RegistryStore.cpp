@@ -488,10 +488,26 @@ RegistryKey RegistryStore::makeKey(qint64 id, int root, const QStringList &names
 
 std::optional<std::pair<qint64, QString>> RegistryStore::findStoredSubKey(qint64 parent, const QString &name)
 {
-    Query q(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?", {parent, registryNameKey(name)});
-    if (!q.next())
+    // Every level of every key path passes here: the statement is prepared once per connection.
+    if (!m_findSubKey &&
+        sqlite3_prepare_v3(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?", -1,
+                           SQLITE_PREPARE_PERSISTENT, &m_findSubKey, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_findSubKey);
+        m_findSubKey = nullptr;
         return std::nullopt;
-    return std::pair(q.integer(0), q.text(1));
+    }
+    const QByteArray nkey = registryNameKey(name).toUtf8();
+    std::optional<std::pair<qint64, QString>> found;
+    if (sqlite3_bind_int64(m_findSubKey, 1, parent) == SQLITE_OK &&
+        sqlite3_bind_text(m_findSubKey, 2, nkey.constData(), int(nkey.size()), SQLITE_STATIC) == SQLITE_OK &&
+        sqlite3_step(m_findSubKey) == SQLITE_ROW) {
+        found = std::pair(sqlite3_column_int64(m_findSubKey, 0),
+                          QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_findSubKey, 1)),
+                                            sqlite3_column_bytes(m_findSubKey, 1)));
+    }
+    sqlite3_reset(m_findSubKey);
+    sqlite3_clear_bindings(m_findSubKey);
+    return found;
 }
 
 RegistryKey RegistryStore::viewSubKey(const RegistryKey &parent, const QString &name)
@@ -686,6 +702,7 @@ bool RegistryStore::isOurStore(bool *corrupt)
 // the copy fails the file stays open for reading.
 void RegistryStore::serveCopyInMemory()
 {
+    forgetStatements();
     sqlite3 *file = m_db;
     m_db = nullptr;
     bool ok = openDatabase(SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY);
@@ -731,8 +748,15 @@ void RegistryStore::moveAside()
              .arg(QDir::toNativeSeparators(m_path), QDir::toNativeSeparators(aside)));
 }
 
+void RegistryStore::forgetStatements()
+{
+    sqlite3_finalize(m_findSubKey);
+    m_findSubKey = nullptr;
+}
+
 void RegistryStore::closeDatabase()
 {
+    forgetStatements();
     if (m_db)
         sqlite3_close_v2(m_db);
     m_db = nullptr;

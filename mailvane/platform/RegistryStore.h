@@ -13,6 +13,7 @@
 class Prompter;
 class RegistryStore;
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The two value types the store keeps, numbered as the Windows registry numbers them.
 enum class RegType { String = 1, DWord = 4 };
@@ -151,6 +152,8 @@ private:
     void serveCopyInMemory();
     void moveAside();
     void closeDatabase();
+    // Finalises the statements kept for the open connection.
+    void forgetStatements();
     void tell(const QString &text);
     // Runs one change; reports the first failure of a store that cannot be written.
     int write(const char *sql, const QVariantList &args);
@@ -164,6 +167,7 @@ private:
     QString m_path;
     Prompter *m_prompter;
     sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_findSubKey = nullptr; // kept prepared: see findStoredSubKey
     bool m_writable = false;
     bool m_toldWriteFailure = false;
     int m_transactionDepth = 0;
