@@ -7,9 +7,9 @@
 #include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QToolBar>
 #include <QToolTip>
-#include <QSignalSpy>
 #include <QTreeView>
 #include <QtTest>
 
@@ -400,8 +400,8 @@ void TestMailMain::statusPanelsReadTheirText()
         QVERIFY(label);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(label);
         QVERIFY(accessible);
-        const QString text = panel == 3 ? QStringLiteral("3 New Message(s)")
-                                        : QStringLiteral("Done - Checked at: 12:00:00");
+        const QString text =
+            panel == 3 ? QStringLiteral("3 New Message(s)") : QStringLiteral("Done - Checked at: 12:00:00");
         w.setPanel(panel, text);
         QCOMPARE(accessible->text(QAccessible::Name), text);
         QCOMPARE(accessible->text(QAccessible::Description), descriptions[panel - 1]);

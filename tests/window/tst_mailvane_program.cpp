@@ -308,7 +308,8 @@ private slots:
         QVERIFY(bus().connect(Service, Path, Interface, "CheckFinished", this, SLOT(onCheckFinished(int))));
         QCOMPARE(call("CheckNow").type(), QDBusMessage::ReplyMessage);
         QTRY_COMPARE_WITH_TIMEOUT(m_finished, QList<int>{2}, 30000);
-        QVERIFY(bus().disconnect(Service, Path, Interface, "CheckFinished", this, SLOT(onCheckFinished(int))));
+        QVERIFY(
+            bus().disconnect(Service, Path, Interface, "CheckFinished", this, SLOT(onCheckFinished(int))));
 
         QCOMPARE(call("Quit").type(), QDBusMessage::ReplyMessage);
         QVERIFY(mailvane.waitForFinished(10000));
