@@ -264,17 +264,18 @@ private slots:
         // No account yet: the window is shown, and the icon sits in the tray.
         QTRY_VERIFY_WITH_TIMEOUT(viewableWindow(WindowTitle) && iconEmbedded(), 20000);
 
-        // The icon's menu, where "Show List" is greyed while the window is shown: Down reaches
-        // "Configuration".
         // Without a window manager the window opens at the top left, over the tray: out of its way.
         QVERIFY(xdotool({"windowmove", "--sync", QString::number(mainWindow()), "0", "100"}));
-        // The tray may still be laying out its icons: a click beside the icon is tried again.
-        for (int attempt = 0; attempt < 5 && !menuShown(); ++attempt) {
+        // The icon's menu. The tray may still be laying out its icons: a click beside the icon is
+        // tried again.
+        bool menu = false;
+        for (int attempt = 0; attempt < 5 && !menu; ++attempt) {
             const QPoint at = m_x->screenGeometry(trayIcon()).center();
             QVERIFY(xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}));
-            QTest::qWaitFor([this] { return menuShown(); }, 3000);
+            menu = QTest::qWaitFor([this] { return menuShown(); }, 3000);
         }
-        QVERIFY(menuShown());
+        QVERIFY(menu);
+        // "Show List" is greyed while the window is shown: Down reaches "Configuration".
         QVERIFY(xdotool({"key", "Down", "Return"}));
         QTRY_VERIFY_WITH_TIMEOUT(viewableWindow(ConfigTitle), 10000);
         const unsigned long config = viewableWindow(ConfigTitle);
