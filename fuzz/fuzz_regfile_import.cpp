@@ -17,8 +17,9 @@ namespace
 {
 
 struct Stores {
-    QTemporaryDir dir{QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/mailvane-fuzz-XXXXXX")
-                                                                : QString()};
+    QTemporaryDir dir{QDir(QStringLiteral("/dev/shm")).exists()
+                          ? QStringLiteral("/dev/shm/mailvane-fuzz-XXXXXX")
+                          : QString()};
     RecordingPrompter prompter;
     RegistryStore store{dir.filePath(QStringLiteral("store.sqlite3")), &prompter};
     RegistryStore copy{dir.filePath(QStringLiteral("copy.sqlite3")), &prompter};
@@ -37,9 +38,10 @@ void reset(RegistryStore &store, bool withSettings)
         }
         if (!withSettings)
             return true;
-        const RegistryKey settings = store.root(RegistryStore::Root::LocalMachine)
-                                         .addSubKeyPath({QStringLiteral("Software"), QStringLiteral("Corvanta"),
-                                                         QStringLiteral("Mailvane 1.0")});
+        const RegistryKey settings =
+            store.root(RegistryStore::Root::LocalMachine)
+                .addSubKeyPath(
+                    {QStringLiteral("Software"), QStringLiteral("Corvanta"), QStringLiteral("Mailvane 1.0")});
         return settings.setValue({QStringLiteral("Interval"), RegType::DWord, QVariant::fromValue(10u)}) &&
                settings.addSubKey(QStringLiteral("Accounts"))
                    .addSubKey(QStringLiteral("Home"))

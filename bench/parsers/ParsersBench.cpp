@@ -50,8 +50,7 @@ void benchDecoder()
         {"plain text (baseline)", [](qsizetype n) { return repeatedTo("Bob Smith <bob@example.org> ", n); }},
         {"valid words", [](qsizetype n) { return repeatedTo("=?UTF-8?Q?Gr=C3=BC=C3=9Fe?= ", n); }},
         {"\"=?a\" repeated", [](qsizetype n) { return repeatedTo("=?a", n); }},
-        {"\"=?a?b?x...x ?=\"",
-         [](qsizetype n) { return "=?a?b?" + QByteArray(n - 9, 'x') + " ?="; }},
+        {"\"=?a?b?x...x ?=\"", [](qsizetype n) { return "=?a?b?" + QByteArray(n - 9, 'x') + " ?="; }},
         {"valid words, then \"=FF\"",
          [](qsizetype n) { return repeatedTo("=?UTF-8?Q?a?= ", n, "=?UTF-8?Q?=FF?="); }},
         {"nested word starts", [](qsizetype n) { return repeatedTo("=?U?Q?a", n - 2, "?="); }},
@@ -88,7 +87,8 @@ void benchImport()
          [&](qsizetype n) {
              QByteArray out = "REGEDIT4\n";
              while (out.size() < n)
-                 out += "[HKEY_CURRENT_USER\\Software\\Key " + QByteArray::number(++counter) + "]\n\"v\"=dword:1\n";
+                 out += "[HKEY_CURRENT_USER\\Software\\Key " + QByteArray::number(++counter) +
+                        "]\n\"v\"=dword:1\n";
              return out;
          }},
         {"keys 512 levels deep",
@@ -106,7 +106,9 @@ void benchImport()
              return out;
          }},
         {"one key too deep (refused)",
-         [](qsizetype n) { return "REGEDIT4\n[HKEY_CURRENT_USER" + QByteArray("\\k").repeated(n / 2) + "]\n"; }},
+         [](qsizetype n) {
+             return "REGEDIT4\n[HKEY_CURRENT_USER" + QByteArray("\\k").repeated(n / 2) + "]\n";
+         }},
     };
     std::printf("REGEDIT4 import (fastest of 3 runs, each into a new store):\n");
     double baseline = 0;
@@ -115,7 +117,8 @@ void benchImport()
         const double whole = importMs(shape.make(MiB));
         if (baseline == 0)
             baseline = whole;
-        std::printf("  %-28s %8.1f ms per MiB  %6.1fx the baseline  512 KiB %7.1f ms, 2x input takes %.2fx the time\n",
+        std::printf("  %-28s %8.1f ms per MiB  %6.1fx the baseline  512 KiB %7.1f ms, 2x input takes %.2fx "
+                    "the time\n",
                     shape.name, whole, whole / baseline, half, whole / half);
     }
 }

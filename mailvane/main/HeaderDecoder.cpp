@@ -352,7 +352,8 @@ QByteArray joinedBytes(const std::vector<Piece> &pieces, qsizetype first, qsizet
 // last). Senders split a character across two words now and then, so the run is decoded as one. When
 // that fails, each word is decoded alone, or else together with the next word; a word that still
 // does not decode stays as it stands. Every word is decoded a bounded number of times.
-void appendRun(const std::vector<Piece> &pieces, qsizetype first, qsizetype last, Charsets &charsets, QString &out)
+void appendRun(const std::vector<Piece> &pieces, qsizetype first, qsizetype last, Charsets &charsets,
+               QString &out)
 {
     const auto append = [&](qsizetype from, qsizetype to) {
         return charsets.append(pieces[first].charset,

@@ -501,9 +501,10 @@ std::optional<std::pair<qint64, QString>> RegistryStore::findStoredSubKey(qint64
     if (sqlite3_bind_int64(m_findSubKey, 1, parent) == SQLITE_OK &&
         sqlite3_bind_text(m_findSubKey, 2, nkey.constData(), int(nkey.size()), SQLITE_STATIC) == SQLITE_OK &&
         sqlite3_step(m_findSubKey) == SQLITE_ROW) {
-        found = std::pair(sqlite3_column_int64(m_findSubKey, 0),
-                          QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_findSubKey, 1)),
-                                            sqlite3_column_bytes(m_findSubKey, 1)));
+        found =
+            std::pair(sqlite3_column_int64(m_findSubKey, 0),
+                      QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_findSubKey, 1)),
+                                        sqlite3_column_bytes(m_findSubKey, 1)));
     }
     sqlite3_reset(m_findSubKey);
     sqlite3_clear_bindings(m_findSubKey);

@@ -115,7 +115,8 @@ void TestRegFile::refusedFileChangesNothing_data()
     QTest::newRow("not UTF-8") << "REGEDIT4\n" + key + "\"a\"=\"\xff\"\n" << 4;
     QTest::newRow("stray line") << "REGEDIT4\n" + key + "junk\n" << 4;
     QTest::newRow("key deeper than 512 levels")
-        << "REGEDIT4\n" + key + "[HKEY_CURRENT_USER" + QByteArray("\\k").repeated(513) + "]\n" << 4;
+        << "REGEDIT4\n" + key + "[HKEY_CURRENT_USER" + QByteArray("\\k").repeated(513) + "]\n"
+        << 4;
 }
 
 void TestRegFile::refusedFileChangesNothing()
