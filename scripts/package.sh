@@ -56,6 +56,11 @@ rm -rf "$work"
 echo "== lintian"
 lintian --fail-on error --info --display-level '>=warning' "$dist/mailvane_${version}_${arch}.changes"
 
+# Every dependency must be a package the archive has.
+echo "== dependencies"
+apt-get install --simulate -qq "$dist/$deb" >/dev/null
+echo "installable: apt-get would find every dependency"
+
 # The metadata exactly as the package installs it.
 echo "== metadata"
 unpacked=$(mktemp -d)
