@@ -237,12 +237,13 @@ int main(int argc, char **argv)
 {
     const QString package = packagePath();
     const bool required = qEnvironmentVariableIsSet("MAILVANE_PACKAGE");
+    const char *outcome = required ? "FAIL" : "SKIP";
     if (!QFileInfo::exists(package)) {
-        std::fprintf(stderr, "SKIP: no package %s (scripts/package.sh builds it)\n", qPrintable(package));
+        std::fprintf(stderr, "%s: no package %s (scripts/package.sh builds it)\n", outcome, qPrintable(package));
         return required ? EXIT_FAILURE : 77;
     }
     if (geteuid() != 0) {
-        std::fprintf(stderr, "SKIP: installing the package with dpkg needs root\n");
+        std::fprintf(stderr, "%s: installing the package with dpkg needs root\n", outcome);
         return required ? EXIT_FAILURE : 77;
     }
     XvfbServer xvfb;
