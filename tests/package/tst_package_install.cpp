@@ -49,7 +49,8 @@ class TestPackageInstall : public QObject
         process.start(program, args);
         if (!process.waitForFinished(120000))
             return -1;
-        const QString text = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+        const QString text =
+            QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
         if (output)
             *output = text;
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -81,11 +82,12 @@ private slots:
         // The root holds no libraries: the programs run on this machine's, so the dependencies are
         // taken as met (scripts/package.sh checks that the archive has them).
         QString output;
-        QVERIFY2(dpkg(QStringLiteral("dpkg"), {QStringLiteral("--force-depends"), QStringLiteral("--install"), packagePath()},
+        QVERIFY2(dpkg(QStringLiteral("dpkg"),
+                      {QStringLiteral("--force-depends"), QStringLiteral("--install"), packagePath()},
                       &output) == 0,
                  qPrintable(output));
-        QVERIFY2(dpkg(QStringLiteral("dpkg-query"), {QStringLiteral("--listfiles"), QStringLiteral("mailvane")},
-                      &output) == 0,
+        QVERIFY2(dpkg(QStringLiteral("dpkg-query"),
+                      {QStringLiteral("--listfiles"), QStringLiteral("mailvane")}, &output) == 0,
                  qPrintable(output));
         m_installed = output.split(u'\n', Qt::SkipEmptyParts);
         m_installed.removeAll(QStringLiteral("/."));
@@ -101,18 +103,16 @@ private slots:
     void installsEveryPart_data()
     {
         QTest::addColumn<QString>("path");
-        for (const char *path : {"/usr/bin/mailvane", "/usr/bin/mailvane-check", "/usr/bin/mailvane-settings",
-                                 "/usr/share/applications/org.mailvane.Mailvane.desktop",
-                                 "/usr/share/metainfo/org.mailvane.Mailvane.metainfo.xml",
-                                 "/usr/share/icons/hicolor/scalable/apps/mailvane.svg",
-                                 "/usr/share/icons/hicolor/16x16/apps/mailvane.png",
-                                 "/usr/share/icons/hicolor/128x128/apps/mailvane.png",
-                                 "/usr/share/man/man1/mailvane.1.gz", "/usr/share/man/man1/mailvane-check.1.gz",
-                                 "/usr/share/man/man1/mailvane-settings.1.gz",
-                                 "/usr/share/doc/mailvane/manual/index.html",
-                                 "/usr/share/doc/mailvane/manual/manual.css",
-                                 "/usr/share/doc/mailvane/manual/images/main-window.png",
-                                 "/usr/share/doc/mailvane/copyright"})
+        for (const char *path :
+             {"/usr/bin/mailvane", "/usr/bin/mailvane-check", "/usr/bin/mailvane-settings",
+              "/usr/share/applications/org.mailvane.Mailvane.desktop",
+              "/usr/share/metainfo/org.mailvane.Mailvane.metainfo.xml",
+              "/usr/share/icons/hicolor/scalable/apps/mailvane.svg",
+              "/usr/share/icons/hicolor/16x16/apps/mailvane.png",
+              "/usr/share/icons/hicolor/128x128/apps/mailvane.png", "/usr/share/man/man1/mailvane.1.gz",
+              "/usr/share/man/man1/mailvane-check.1.gz", "/usr/share/man/man1/mailvane-settings.1.gz",
+              "/usr/share/doc/mailvane/manual/index.html", "/usr/share/doc/mailvane/manual/manual.css",
+              "/usr/share/doc/mailvane/manual/images/main-window.png", "/usr/share/doc/mailvane/copyright"})
             QTest::newRow(path) << QString::fromLatin1(path);
     }
     void installsEveryPart()
@@ -128,9 +128,9 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("expected"); // in the output
         QTest::newRow("mailvane --version") << "mailvane" << QStringList{"--version"} << "mailvane 1.0";
-        QTest::newRow("mailvane-check --help") << "mailvane-check" << QStringList{"--help"}
-                                               << "--dry-run";
-        QTest::newRow("mailvane-settings export") << "mailvane-settings" << QStringList{"export"} << "REGEDIT4";
+        QTest::newRow("mailvane-check --help") << "mailvane-check" << QStringList{"--help"} << "--dry-run";
+        QTest::newRow("mailvane-settings export")
+            << "mailvane-settings" << QStringList{"export"} << "REGEDIT4";
     }
     void programsRunFromTheInstalledPaths()
     {
@@ -191,7 +191,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 for (unsigned long candidate : x.windowsOfClass(windowClass.constData()))
-                    if (x.isViewable(candidate) && x.windowName(candidate) == QLatin1String("Mailvane - Messages"))
+                    if (x.isViewable(candidate) &&
+                        x.windowName(candidate) == QLatin1String("Mailvane - Messages"))
                         window = candidate;
                 return window != 0;
             }(),
@@ -201,7 +202,8 @@ private slots:
         QVERIFY(x.pressKey("F1"));
         x.releaseAllKeys();
 
-        const QString index = QFileInfo(installed("/usr/share/doc/mailvane/manual/index.html")).canonicalFilePath();
+        const QString index =
+            QFileInfo(installed("/usr/share/doc/mailvane/manual/index.html")).canonicalFilePath();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(opened), 20000);
         QFile record(opened);
         QVERIFY(record.open(QIODevice::ReadOnly));
@@ -216,9 +218,11 @@ private slots:
     void purgeLeavesNothingBehind()
     {
         QString output;
-        QVERIFY2(dpkg(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("mailvane")}, &output) == 0,
+        QVERIFY2(dpkg(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("mailvane")},
+                      &output) == 0,
                  qPrintable(output));
-        QVERIFY(dpkg(QStringLiteral("dpkg-query"), {QStringLiteral("--listfiles"), QStringLiteral("mailvane")}) != 0);
+        QVERIFY(dpkg(QStringLiteral("dpkg-query"),
+                     {QStringLiteral("--listfiles"), QStringLiteral("mailvane")}) != 0);
         for (const QString &path : std::as_const(m_installed))
             QVERIFY2(!QFileInfo::exists(installed(path)), qPrintable(path + " is still there"));
         QStringList left;
@@ -239,7 +243,8 @@ int main(int argc, char **argv)
     const bool required = qEnvironmentVariableIsSet("MAILVANE_PACKAGE");
     const char *outcome = required ? "FAIL" : "SKIP";
     if (!QFileInfo::exists(package)) {
-        std::fprintf(stderr, "%s: no package %s (scripts/package.sh builds it)\n", outcome, qPrintable(package));
+        std::fprintf(stderr, "%s: no package %s (scripts/package.sh builds it)\n", outcome,
+                     qPrintable(package));
         return required ? EXIT_FAILURE : 77;
     }
     if (geteuid() != 0) {
