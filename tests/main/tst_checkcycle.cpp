@@ -527,38 +527,38 @@ void TestCheckCycle::cancelDuringHeaderReadsEndsTheAccount()
 
 void TestCheckCycle::settingsReplacedDuringAKeyringRead()
 {
-    // While the first account's password is read from the keyring, the configuration dialog
-    // deletes that account: index 0 then names "second", on another server.
+    // While the password of account 0, "b first", is read from the keyring, the configuration
+    // dialog adds "a other" on another server: accounts come in name order, so index 0 now names
+    // that one. The scripted servers record what they receive.
     CheckHarness h(20);
     ScriptedPop3Server first;
-    ScriptedPop3Server second;
-    first.login({100});
-    second.login({100}, "bob", "bobs-password");
+    ScriptedPop3Server other;
+    other.login({}, "other", "other-secret").expect("QUIT").send("+OK\r\n");
     SlowVault vault;
     const SettingsServices services{h.temp.store(), h.temp.prompter, h.temp.autostart, &vault};
     {
         POPConfig setup(services);
         setup.setUseKeyring(true);
         setup.SaveConfig();
-        setup.AddAccount({"first", "127.0.0.1", "user", "first-secret", first.port()});
-        setup.AddAccount({"second", "127.0.0.1", "bob", "bobs-password", second.port()});
+        setup.AddAccount({"b first", "127.0.0.1", "user", "first-secret", first.port()});
     }
-    QCOMPARE(vault.entries.value("first"), QString("first-secret"));
+    QCOMPARE(vault.entries.value("b first"), QString("first-secret"));
     h.config = std::make_unique<POPConfig>(services);
     h.cycle.setConfig(h.config.get());
     vault.duringRead = [&] {
         POPConfig dialog(services);
-        dialog.DeleteAccount("first");
+        dialog.AddAccount({"a other", "127.0.0.1", "other", "other-secret", other.port()});
         h.config = std::make_unique<POPConfig>(services);
         h.cycle.setConfig(h.config.get());
     };
 
     h.cycle.CheckMail();
-    for (const ScriptedPop3Server *server : {&first, &second})
-        for (const QByteArray &line : server->received())
-            QVERIFY2(!line.contains("first-secret"), line.constData());
+    for (const QByteArray &line : other.received())
+        QVERIFY2(!line.contains("first-secret"), line.constData());
+    // Index 0 is skipped; the check walks only as many accounts as it found at its start.
+    QCOMPARE(other.connectionCount(), 0);
+    QVERIFY(h.errors.isEmpty());
     QCOMPARE(h.finished, QList<bool>{true});
-    QVERIFY(!h.cycle.Busy());
 }
 
 void TestCheckCycle::noDialWithoutAConnectionProfile()
