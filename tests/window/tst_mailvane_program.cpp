@@ -1,5 +1,6 @@
 // The real mailvane program under Xvfb with a tray host, a private session bus and Dovecot: it sits
-// in the tray, checks when asked over D-Bus, shows its list to a second start and quits.
+// in the tray, checks when asked over D-Bus, shows its list to a second start, works from the
+// keyboard and quits.
 #include "ChildProcess.h"
 #include "DovecotFixture.h"
 #include "TempStore.h"
@@ -156,12 +157,42 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(mainWindow() && m_x->isViewable(mainWindow()), 10000);
 
+        // The shown window works from the keyboard: F5 checks again, Delete deletes the selected
+        // (first) message on the server, Shift+F10 opens the list menu, whose second item blocks
+        // the sender.
+        m_x->movePointer(m_x->screenGeometry(mainWindow()).center());
+        const auto tap = [this](std::initializer_list<const char *> keys) {
+            for (const char *key : keys)
+                QVERIFY2(m_x->pressKey(key), key);
+            m_x->releaseAllKeys();
+        };
+        tap({"F5"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_finished, (QList<int>{3, 3}), 30000);
+        tap({"Delete"});
+        QTRY_COMPARE_WITH_TIMEOUT(server.messageFiles("alice").size(), 2, 30000);
+        const auto viewableWindows = [this] {
+            int n = 0;
+            for (unsigned long window : m_x->windowsOfClass("mailvane"))
+                n += m_x->isViewable(window) ? 1 : 0;
+            return n;
+        };
+        const int before = viewableWindows();
+        tap({"Shift_L", "F10"});
+        QTRY_VERIFY_WITH_TIMEOUT(viewableWindows() > before, 10000);
+        tap({"Down"});
+        tap({"Down"});
+        tap({"Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(viewableWindows(), before, 10000);
+
         QCOMPARE(call("Quit").type(), QDBusMessage::ReplyMessage);
         QVERIFY(mailvane.waitForFinished(10000));
         QCOMPARE(mailvane.exitStatus(), QProcess::NormalExit);
         QCOMPARE(mailvane.exitCode(), 0);
         QTRY_VERIFY(m_x->windowsOfClass("mailvane").empty());
         QVERIFY(!bus().interface()->isServiceRegistered(Service));
+        POPConfig stored(store.services());
+        QCOMPARE(stored.NumberOfBlocked(), qint16(1));
+        QVERIFY(stored.IsBlocked("Ann <ann@example.org>"));
     }
 };
 
