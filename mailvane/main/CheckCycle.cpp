@@ -278,7 +278,7 @@ CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountNa
         if (failed && m_lastError == wrenkit::BasicPOP::ConnectionLost)
             return ReadOutcome::Lost;
         return failed && m_lastError == wrenkit::BasicPOP::MessageRefused ? ReadOutcome::Refused
-                                                                           : ReadOutcome::Failed;
+                                                                          : ReadOutcome::Failed;
     }
 
     if (const std::optional<RejectReason> reason = filter()) {

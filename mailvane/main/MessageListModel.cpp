@@ -132,8 +132,9 @@ void MessageListModel::renumberAfterDeletion(int account, int deleted)
 
 bool MessageListModel::isSameMessage(const ListedMessage &a, const ListedMessage &b)
 {
-    return a.key == b.key && a.account == b.account && a.uniqueId == b.uniqueId && a.sizeBytes == b.sizeBytes &&
-           a.from == b.from && a.subject == b.subject && a.to == b.to && a.date == b.date;
+    return a.key == b.key && a.account == b.account && a.uniqueId == b.uniqueId &&
+           a.sizeBytes == b.sizeBytes && a.from == b.from && a.subject == b.subject && a.to == b.to &&
+           a.date == b.date;
 }
 
 const ListedMessage *MessageListModel::find(const QString &key) const

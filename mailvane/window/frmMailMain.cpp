@@ -102,10 +102,11 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
         if (m_selectedRow.isValid())
             m_selectedBeforeRefill = messageAt(m_selectedRow.row());
     });
-    connect(&m_list, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
-        reselect(first, last);
-        ensureSelection();
-    });
+    connect(&m_list, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                reselect(first, last);
+                ensureSelection();
+            });
     connect(&m_list, &QAbstractItemModel::rowsRemoved, this, &frmMailMain::ensureSelection);
 
     m_bp1 = new wrenkit::BasicPOP(this);

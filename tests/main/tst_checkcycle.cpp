@@ -503,7 +503,10 @@ void TestCheckCycle::cancelDuringHeaderReadsEndsTheAccount()
         second.expect("STAT").send("-ERR mailbox in use\r\n").expect("LIST").send("+OK\r\n.\r\n");
     } else {
         second.login({100});
-        second.expect("TOP 1 1").send(top("From: b@example.org\r\nSubject: two\r\n")).expect("QUIT").send("+OK\r\n");
+        second.expect("TOP 1 1")
+            .send(top("From: b@example.org\r\nSubject: two\r\n"))
+            .expect("QUIT")
+            .send("+OK\r\n");
     }
     h.addAccount("first", "user", "secret", first.port());
     h.addAccount("second", "user", "secret", second.port());

@@ -61,6 +61,7 @@ private slots:
     void listMenuFollowsTheList();
     void listCommandsActOnTheMessageChosenBeforeARefill_data();
     void listCommandsActOnTheMessageChosenBeforeARefill();
+    void selectionSurvivesARefillThatKeepsTheMessage();
     void keyboardReachesTheListAndTheToolbar();
     void toolbarRefusesWhileBusy();
     void helpOpensTheManual();
@@ -344,45 +345,81 @@ void TestMailMain::listCommandsActOnTheMessageChosenBeforeARefill()
     // The menu is opened on the fourth row, or that row selected for the toolbar's Delete; then a
     // timer check refills the list, whose first row is now another sender's message.
     QFETCH(bool, byMenu);
-    {
-        ScriptedPop3Server server;
-        server.login({100, 200});
-        server.expect("TOP 1 1").send(top("From: Nina <nina@example.org>\r\nSubject: new\r\n"));
-        server.expect("TOP 2 1").send(top("From: Otto <otto@example.org>\r\nSubject: new\r\n"));
-        server.expect("QUIT").send("+OK\r\n");
-        WindowHarness h;
-        h.addAccount("A");
-        setPort(h, server.port());
-        frmMailMain &w = h.open();
-        w.showNormal();
-        for (int n = 1; n <= 4; ++n)
-            w.messageList().add(message(QString("A0 M%1").arg(n), QString("Sender%1 <s%1@example.org>").arg(n),
-                                        QString("old-%1").arg(n)));
-        auto *lv = w.findChild<QTreeView *>("LV");
-        const QPoint row3 = lv->visualRect(w.messageList().index(3, 0)).center();
-        QTest::mouseClick(lv->viewport(), byMenu ? Qt::RightButton : Qt::LeftButton, {}, row3);
-        QCOMPARE(w.selectedKey(), QString("A0 M4"));
-        QCOMPARE(h.menu("RtClickMessage")->isVisible(), byMenu);
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    server.expect("TOP 1 1").send(top("From: Nina <nina@example.org>\r\nSubject: new\r\n"));
+    server.expect("TOP 2 1").send(top("From: Otto <otto@example.org>\r\nSubject: new\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, server.port());
+    frmMailMain &w = h.open();
+    w.showNormal();
+    for (int n = 1; n <= 4; ++n)
+        w.messageList().add(message(QString("A0 M%1").arg(n), QString("Sender%1 <s%1@example.org>").arg(n),
+                                    QString("old-%1").arg(n)));
+    auto *lv = w.findChild<QTreeView *>("LV");
+    const QPoint row3 = lv->visualRect(w.messageList().index(3, 0)).center();
+    QTest::mouseClick(lv->viewport(), byMenu ? Qt::RightButton : Qt::LeftButton, {}, row3);
+    QCOMPARE(w.selectedKey(), QString("A0 M4"));
+    QCOMPARE(h.menu("RtClickMessage")->isVisible(), byMenu);
 
-        w.checkCycle().CheckMail();
-        QCOMPARE(w.messageList().rowCount(), 2);
-        QCOMPARE(server.connectionCount(), 1);
-        h.menu("RtClickMessage")->hide();
+    w.checkCycle().CheckMail();
+    QCOMPARE(w.messageList().rowCount(), 2);
+    QCOMPARE(server.connectionCount(), 1);
+    h.menu("RtClickMessage")->hide();
 
-        if (byMenu) {
-            h.action("mnuAddBlock")->trigger();
-            QCOMPARE(w.panel(3), QString("The message is no longer in the list"));
-            QCOMPARE(w.Config()->NumberOfBlocked(), qint16(0));
-            w.setPanel(3, {});
-            h.action("mnuDelMessage")->trigger();
-        } else {
-            h.action("Delete")->trigger();
-        }
+    if (byMenu) {
+        h.action("mnuAddBlock")->trigger();
         QCOMPARE(w.panel(3), QString("The message is no longer in the list"));
-        QCOMPARE(server.connectionCount(), 1); // no deletion was tried
-        QCOMPARE(w.messageList().rowCount(), 2);
-        QVERIFY(h.temp.prompter.calls.isEmpty());
+        QCOMPARE(w.Config()->NumberOfBlocked(), qint16(0));
+        w.setPanel(3, {});
+        h.action("mnuDelMessage")->trigger();
+    } else {
+        h.action("Delete")->trigger();
     }
+    QCOMPARE(w.panel(3), QString("The message is no longer in the list"));
+    QCOMPARE(server.connectionCount(), 1); // no deletion was tried
+    QCOMPARE(w.messageList().rowCount(), 2);
+    QVERIFY(h.temp.prompter.calls.isEmpty());
+}
+
+void TestMailMain::selectionSurvivesARefillThatKeepsTheMessage()
+{
+    // The user selects the fourth message; a check lists the same four again, and the toolbar's
+    // Delete then deletes that one.
+    ScriptedPop3Server server;
+    server.login({100, 100, 100, 100});
+    for (int n = 1; n <= 4; ++n)
+        server.expect("TOP " + QByteArray::number(n) + " 1")
+            .send(top("From: Sender" + QByteArray::number(n) + "\r\nSubject: Subject\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    server.nextConnection().login({100, 100, 100, 100});
+    server.expect("DELE 4").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, server.port());
+    frmMailMain &w = h.open();
+    w.showNormal();
+    for (int n = 1; n <= 4; ++n) {
+        ListedMessage listed =
+            message(QString("A0 M%1").arg(n), QString("Sender%1").arg(n), QString("uid-%1").arg(n));
+        listed.to = listed.date = QStringLiteral("<NotFound>");
+        w.messageList().add(listed);
+    }
+    auto *lv = w.findChild<QTreeView *>("LV");
+    QTest::mouseClick(lv->viewport(), Qt::LeftButton, {},
+                      lv->visualRect(w.messageList().index(3, 0)).center());
+
+    w.checkCycle().CheckMail();
+    QCOMPARE(w.messageList().rowCount(), 4);
+    QCOMPARE(lv->currentIndex().row(), 3);
+    QCOMPARE(w.selectedKey(), QString("A0 M4"));
+    h.action("Delete")->trigger();
+    QTRY_VERIFY(server.finished());
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
+    QCOMPARE(w.messageList().rowCount(), 3);
+    QVERIFY(!w.messageList().find("A0 M4"));
 }
 
 void TestMailMain::keyboardReachesTheListAndTheToolbar()
@@ -402,8 +439,8 @@ void TestMailMain::keyboardReachesTheListAndTheToolbar()
 
     // The toolbar's commands have shortcuts: refused while busy, each one beeps.
     w.checkCycle().setBusy(true);
-    const QList<QKeyCombination> refused{Qt::CTRL | Qt::Key_R, QKeyCombination(Qt::Key_F5), Qt::CTRL | Qt::Key_L,
-                                         Qt::CTRL | Qt::Key_Q};
+    const QList<QKeyCombination> refused{Qt::CTRL | Qt::Key_R, QKeyCombination(Qt::Key_F5),
+                                         Qt::CTRL | Qt::Key_L, Qt::CTRL | Qt::Key_Q};
     for (const QKeyCombination key : refused)
         QTest::keyClick(lv, key.key(), key.keyboardModifiers());
     QCOMPARE(h.beeper.beeps, refused.size());
@@ -411,7 +448,8 @@ void TestMailMain::keyboardReachesTheListAndTheToolbar()
     w.checkCycle().setBusy(false);
 
     // Esc cancels a check that waits for a server.
-    connect(&silent, &ScriptedPop3Server::clientConnected, this, [&] { QTest::keyClick(lv, Qt::Key_Escape); });
+    connect(&silent, &ScriptedPop3Server::clientConnected, this,
+            [&] { QTest::keyClick(lv, Qt::Key_Escape); });
     QSignalSpy finished(&w.checkCycle(), &CheckCycle::checkFinished);
     QTest::keyClick(lv, Qt::Key_F5);
     QCOMPARE(finished.size(), 1);
