@@ -147,14 +147,14 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     connect(ui->mnuExit, &QAction::triggered, this, &frmMailMain::ExitProgram);
     // The list menu's items act on the message it was opened on.
     connect(ui->mnuDelMessage, &QAction::triggered, this, [this] {
-        if (m_menuMessage)
-            m_commands->DeleteChosen(*m_menuMessage);
+        if (const std::optional<ListedMessage> chosen = menuMessage())
+            m_commands->DeleteChosen(*chosen);
         else
             m_commands->DeleteSelected();
     });
     connect(ui->mnuAddBlock, &QAction::triggered, this, [this] {
-        if (m_menuMessage)
-            m_commands->BlockChosen(*m_menuMessage);
+        if (const std::optional<ListedMessage> chosen = menuMessage())
+            m_commands->BlockChosen(*chosen);
         else
             m_commands->BlockSender();
     });
@@ -276,7 +276,18 @@ void frmMailMain::popupListMenu(const QPoint &globalPos, const std::optional<Lis
     ui->mnuDelMessage->setEnabled(any);
     ui->mnuAddBlock->setEnabled(any);
     m_menuMessage = message;
+    // While the list keeps the row, the row is what the menu acts on: its key follows the
+    // renumbering after deletions. A refill ends it, and the message as it was is looked for.
+    const std::optional<ListedMessage> selected =
+        m_selectedRow.isValid() ? messageAt(m_selectedRow.row()) : std::nullopt;
+    m_menuRow =
+        selected && message && selected->key == message->key ? m_selectedRow : QPersistentModelIndex();
     ui->RtClickMessage->popup(globalPos);
+}
+
+std::optional<ListedMessage> frmMailMain::menuMessage() const
+{
+    return m_menuRow.isValid() ? messageAt(m_menuRow.row()) : m_menuMessage;
 }
 
 void frmMailMain::setupShortcuts()

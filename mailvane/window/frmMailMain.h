@@ -153,8 +153,11 @@ private:
     // selects another: the commands must not take the first row of the new list for it.
     std::optional<ListedMessage> m_selectedBeforeRefill;
     bool m_autoSelecting = false;
-    // The message RtClickMessage was opened on.
+    // The message RtClickMessage was opened on, and its row while the list keeps it (the row's
+    // key follows the renumbering after deletions).
     std::optional<ListedMessage> m_menuMessage;
+    QPersistentModelIndex m_menuRow;
+    std::optional<ListedMessage> menuMessage() const;
     std::unique_ptr<POPConfig> m_config;
     std::unique_ptr<CheckCycle> m_cycle;
     std::unique_ptr<ListCommands> m_commands;

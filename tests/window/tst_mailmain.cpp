@@ -62,6 +62,7 @@ private slots:
     void listCommandsActOnTheMessageChosenBeforeARefill_data();
     void listCommandsActOnTheMessageChosenBeforeARefill();
     void selectionSurvivesARefillThatKeepsTheMessage();
+    void listMenuOpenedDuringACheckFollowsTheRenumbering();
     void keyboardReachesTheListAndTheToolbar();
     void toolbarRefusesWhileBusy();
     void helpOpensTheManual();
@@ -420,6 +421,39 @@ void TestMailMain::selectionSurvivesARefillThatKeepsTheMessage()
     QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
     QCOMPARE(w.messageList().rowCount(), 3);
     QVERIFY(!w.messageList().find("A0 M4"));
+}
+
+void TestMailMain::listMenuOpenedDuringACheckFollowsTheRenumbering()
+{
+    // The check deletes message 1 of three; the menu is opened on message 2 while message 3 is
+    // read. Once the deletion is confirmed, message 2 is A0 M1, and Block Sender still acts on it.
+    ScriptedPop3Server server;
+    server.login({100, 100, 100}, "user", "secret", false);
+    server.expect("TOP 1 1").send(top("From: Spammer <spam@junk.example>\r\nSubject: s\r\n"));
+    server.expect("DELE 1").send("+OK\r\n");
+    server.expect("TOP 2 1").send(top("From: Ann <ann@example.org>\r\nSubject: s\r\n"));
+    server.expect("TOP 3 1").send(top("From: Ben <ben@example.org>\r\nSubject: s\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, server.port());
+    h.configure([](POPConfig &c) { c.AddBlockedSender("Spammer <spam@junk.example>"); });
+    frmMailMain &w = h.open();
+    w.showNormal();
+    auto *lv = w.findChild<QTreeView *>("LV");
+    connect(&server, &ScriptedPop3Server::commandReceived, this, [&](const QByteArray &line) {
+        if (line == "TOP 3 1")
+            QTest::mouseClick(lv->viewport(), Qt::RightButton, {},
+                              lv->visualRect(w.messageList().index(0, 0)).center());
+    });
+
+    w.checkCycle().CheckMail();
+    QVERIFY(h.menu("RtClickMessage")->isVisible());
+    h.menu("RtClickMessage")->hide();
+    QCOMPARE(w.messageList().messages()[0].key, QString("A0 M1"));
+    h.action("mnuAddBlock")->trigger();
+    QVERIFY(w.Config()->IsBlocked("Ann <ann@example.org>"));
+    QCOMPARE(w.Config()->NumberOfBlocked(), qint16(2));
 }
 
 void TestMailMain::keyboardReachesTheListAndTheToolbar()
