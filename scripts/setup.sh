@@ -10,10 +10,14 @@ packages=(
   libx11-dev libxtst-dev
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
   qtkeychain-qt6-dev libsecret-1-0
+  # OAuth 2.0 sign-in (Qt Network Authorization)
+  qt6-networkauth-dev
   # running: the certificate authorities that TLS connections trust
   ca-certificates
   # tests and demo
   dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  # the OAuth tests: xdg-open hands the sign-in page to $BROWSER (a stand-in browser)
+  xdg-utils
 )
 
 missing=()

@@ -2,12 +2,14 @@
 
 #include "main/HeaderDecoder.h"
 #include "main/StatusSink.h"
+#include "platform/AccessTokens.h"
 #include "platform/Beeper.h"
 #include "platform/Connectivity.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/Dialer.h"
 #include "platform/Prompter.h"
 #include "platform/SoundPlayer.h"
+#include "settings/OAuthProviders.h"
 #include "settings/POPConfig.h"
 
 #include "BasicPOP.h"
@@ -216,19 +218,58 @@ bool CheckCycle::applyAccount(int i)
 {
     if (!m_config)
         return false;
+    const POPConfig *config = m_config;
     m_errorAccount = m_config->AccountName(i);
-    // A password kept in the keyring that cannot be read now fails the account: a log-in with an
-    // empty password would only look like a wrong one to the server.
-    const POPConfig::PasswordLookup password = m_config->LookUpPassword(i);
-    if (!m_config)
-        return false;
-    if (!password.ok) {
-        OnError(QStringLiteral("Password Not Available: ") + password.error);
-        return false;
+    const OAuthAccount oauth = withProviderDefaults(m_config->OAuth(i));
+    QString secret; // the password, or the access token
+    // Over plain POP3 the control refuses the OAuth log-in before connecting: no token is asked.
+    if (oauth.authentication == 1 && m_config->Security(i) != 0) {
+        TokenAccount account{m_errorAccount, m_config->UserName(i), oauth, {}, m_config->Timeout()};
+        // A token command keeps its own refresh token.
+        if (oauth.tokenCommand.trimmed().isEmpty()) {
+            const POPConfig::PasswordLookup refresh = m_config->LookUpRefreshToken(i);
+            if (!refresh.ok) {
+                OnError(QStringLiteral("Sign-in Not Available: ") + refresh.error);
+                return false;
+            }
+            account.refreshToken = refresh.password;
+        }
+        const TokenResult token = m_services.tokens ? m_services.tokens->accessToken(account)
+                                                    : TokenResult::failed(TokenResult::Status::NotSignedIn,
+                                                                          TokenErrors::NotSignedIn);
+        // The settings may have been replaced during the wait: the index may name another account.
+        if (m_config != config)
+            return false;
+        if (!token.ok()) {
+            if (token.status != TokenResult::Status::Cancelled)
+                OnError(token.error);
+            if (token.status == TokenResult::Status::Expired || token.status == TokenResult::Status::NotSignedIn)
+                emit signInNeeded(account.name);
+            return false;
+        }
+        // A provider that rotates refresh tokens has just made the stored one useless.
+        if (!token.refreshToken.isEmpty() && token.refreshToken != account.refreshToken) {
+            if (const std::optional<QString> why = m_config->setRefreshToken(i, token.refreshToken))
+                OnError(QStringLiteral("Sign-in Not Kept: ") + *why);
+        }
+        secret = token.accessToken;
+    } else if (oauth.authentication != 1) {
+        // A password kept in the keyring that cannot be read now fails the account: a log-in with an
+        // empty password would only look like a wrong one to the server.
+        const POPConfig::PasswordLookup password = m_config->LookUpPassword(i);
+        if (!m_config)
+            return false;
+        if (!password.ok) {
+            OnError(QStringLiteral("Password Not Available: ") + password.error);
+            return false;
+        }
+        secret = password.password;
     }
     m_bp1.setHost(m_config->Host(i));
     m_bp1.setUserName(m_config->UserName(i));
-    m_bp1.setPassword(password.password);
+    m_bp1.setAuthentication(oauth.authentication);
+    m_bp1.setPassword(oauth.authentication == 1 ? QString() : secret);
+    m_bp1.setAccessToken(oauth.authentication == 1 ? secret : QString());
     m_bp1.setPort(m_config->Port(i));
     m_bp1.setSecurity(m_config->Security(i));
     m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
@@ -331,6 +372,8 @@ void CheckCycle::NotifyNewMail()
 void CheckCycle::Cancel()
 {
     m_cancelled = m_busy;
+    if (m_services.tokens)
+        m_services.tokens->cancel();
     m_bp1.KillConn();
 }
 
