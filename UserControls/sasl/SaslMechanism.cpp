@@ -3,9 +3,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace wrenkit::sasl {
+namespace wrenkit::sasl
+{
 
-namespace {
+namespace
+{
 
 // A ^A inside a value would end its pair early and let the text add pairs of its own.
 QByteArray pairValue(const QString &text)
@@ -21,14 +23,17 @@ void SaslMechanism::noteErrorReport(const QByteArray &challenge)
 {
     const QJsonObject report = QJsonDocument::fromJson(challenge).object();
     const QJsonValue status = report.value(QStringLiteral("status"));
-    m_errorStatus = status.isString() ? status.toString()
+    m_errorStatus = status.isString()   ? status.toString()
                     : status.isDouble() ? QString::number(status.toInt())
                                         : QString();
 }
 
 QByteArray XOAuth2::initialResponse() const
 {
-    return "user=" + pairValue(m_user) + "\x01" "auth=Bearer " + pairValue(m_token) + "\x01\x01";
+    return "user=" + pairValue(m_user) +
+           "\x01"
+           "auth=Bearer " +
+           pairValue(m_token) + "\x01\x01";
 }
 
 QByteArray XOAuth2::respond(const QByteArray &challenge)

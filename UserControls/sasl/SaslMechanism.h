@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-namespace wrenkit::sasl {
+namespace wrenkit::sasl
+{
 
 // One SASL mechanism on the client side. It builds the initial response and answers the
 // server's challenges; the protocol that carries them (POP3 AUTH, IMAP AUTHENTICATE) does the

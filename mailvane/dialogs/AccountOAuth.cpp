@@ -46,7 +46,8 @@ AccountOAuth::AccountOAuth(const AccountBoxes &boxes, QComboBox *security, QGrid
         m_provider->addItem(provider.name, provider.id);
     m_clientId = lineEdit("txtClientId", QStringLiteral("Client ID"));
     m_clientSecret = lineEdit("txtClientSecret", QStringLiteral("Client secret"));
-    m_clientSecret->setAccessibleDescription(QStringLiteral("Only for providers that issue one to desktop apps"));
+    m_clientSecret->setAccessibleDescription(
+        QStringLiteral("Only for providers that issue one to desktop apps"));
     m_authorizeUrl = lineEdit("txtAuthorizeUrl", QStringLiteral("Authorization address"));
     m_tokenUrl = lineEdit("txtTokenUrl", QStringLiteral("Token address"));
     m_scope = lineEdit("txtScope", QStringLiteral("Scope"));
@@ -79,12 +80,13 @@ AccountOAuth::AccountOAuth(const AccountBoxes &boxes, QComboBox *security, QGrid
     QWidget::setTabOrder(m_security, m_authentication);
     QWidget *previous = m_authentication;
     for (QWidget *next : QList<QWidget *>{m_provider, m_clientId, m_clientSecret, m_authorizeUrl, m_tokenUrl,
-                                         m_scope, m_signIn}) {
+                                          m_scope, m_signIn}) {
         QWidget::setTabOrder(previous, next);
         previous = next;
     }
-    if (QWidget *label = grid->parentWidget() ? grid->parentWidget()->findChild<QLabel *>(QStringLiteral("lblPassword"))
-                                              : nullptr)
+    if (QWidget *label = grid->parentWidget()
+                             ? grid->parentWidget()->findChild<QLabel *>(QStringLiteral("lblPassword"))
+                             : nullptr)
         m_passwordRow << label;
     m_passwordRow << m_boxes.password;
 
@@ -194,9 +196,9 @@ void AccountOAuth::applyPreset()
 void AccountOAuth::showState()
 {
     const bool signedIn = !m_newRefresh.isEmpty() || !m_storedRefresh.isEmpty();
-    const QString text = m_signingIn  ? QStringLiteral("Waiting for the browser…")
-                         : signedIn   ? QStringLiteral("Signed in as %1").arg(m_boxes.userName->text())
-                                      : QStringLiteral("Not signed in");
+    const QString text = m_signingIn ? QStringLiteral("Waiting for the browser…")
+                         : signedIn  ? QStringLiteral("Signed in as %1").arg(m_boxes.userName->text())
+                                     : QStringLiteral("Not signed in");
     m_state->setText(text);
     m_state->setAccessibleName(QStringLiteral("Sign-in state: ") + text);
 }
@@ -204,7 +206,8 @@ void AccountOAuth::showState()
 TokenAccount AccountOAuth::tokenAccount() const
 {
     const QString refresh = m_newRefresh.isEmpty() ? m_storedRefresh : m_newRefresh;
-    return {m_boxes.name->text(), m_boxes.userName->text(), withProviderDefaults(fields()), refresh, m_timeOut};
+    return {m_boxes.name->text(), m_boxes.userName->text(), withProviderDefaults(fields()), refresh,
+            m_timeOut};
 }
 
 void AccountOAuth::signIn()
@@ -212,8 +215,9 @@ void AccountOAuth::signIn()
     if (m_signingIn)
         return;
     if (withProviderDefaults(fields()).clientId.isEmpty()) {
-        m_prompter.message(kSignInTitle, QStringLiteral("Enter the client id of your registration with the provider "
-                                                        "first (see Help)."));
+        m_prompter.message(kSignInTitle,
+                           QStringLiteral("Enter the client id of your registration with the provider "
+                                          "first (see Help)."));
         m_clientId->setFocus();
         return;
     }

@@ -30,7 +30,8 @@ class AccountOAuth : public QObject
 
 public:
     AccountOAuth(const AccountBoxes &boxes, QComboBox *security, QGridLayout *grid,
-                 std::function<void(const QUrl &)> openBrowser, Prompter &prompter, QObject *parent = nullptr);
+                 std::function<void(const QUrl &)> openBrowser, Prompter &prompter,
+                 QObject *parent = nullptr);
 
     void fill(const POPConfig &config, int i);
     void setTimeOut(int seconds) { m_timeOut = seconds; }
@@ -74,10 +75,10 @@ private:
     OAuthSignIn m_flow;
     OAuthTokenSource m_tokens;
     int m_timeOut = 20;
-    QString m_tokenCommand;   // kept as stored; edited with mailvane-settings
-    QString m_storedRefresh;  // the account's sign-in when the dialog opened
-    QString m_newRefresh;     // a sign-in made in the dialog, stored with the account
-    QString m_accessToken;    // from that sign-in
+    QString m_tokenCommand;  // kept as stored; edited with mailvane-settings
+    QString m_storedRefresh; // the account's sign-in when the dialog opened
+    QString m_newRefresh;    // a sign-in made in the dialog, stored with the account
+    QString m_accessToken;   // from that sign-in
     bool m_signingIn = false;
     QString m_presetHost; // what the last preset put into the boxes
     QString m_presetPort;

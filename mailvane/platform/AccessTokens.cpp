@@ -29,7 +29,8 @@ TokenResult runTokenCommand(const QString &command, std::chrono::milliseconds ti
     using Status = TokenResult::Status;
     const QStringList words = QProcess::splitCommand(command);
     if (words.isEmpty())
-        return TokenResult::failed(Status::Failed, TokenErrors::TokenCommandFailed + QStringLiteral("no command"));
+        return TokenResult::failed(Status::Failed,
+                                   TokenErrors::TokenCommandFailed + QStringLiteral("no command"));
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardInputFile(QProcess::nullDevice());
@@ -47,24 +48,28 @@ TokenResult runTokenCommand(const QString &command, std::chrono::milliseconds ti
     if (process.state() != QProcess::NotRunning || process.error() != QProcess::FailedToStart)
         wait.exec();
     if (process.error() == QProcess::FailedToStart)
-        return TokenResult::failed(Status::Failed,
-                                   TokenErrors::TokenCommandFailed + QStringLiteral("cannot start ") + words.first());
+        return TokenResult::failed(Status::Failed, TokenErrors::TokenCommandFailed +
+                                                       QStringLiteral("cannot start ") + words.first());
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(5000);
-        return TokenResult::failed(
-            Status::Failed, TokenErrors::TokenCommandFailed +
-                                QStringLiteral("no answer within %1 s").arg(std::max<qint64>(1, (timeout.count() + 999) / 1000)));
+        return TokenResult::failed(Status::Failed,
+                                   TokenErrors::TokenCommandFailed +
+                                       QStringLiteral("no answer within %1 s")
+                                           .arg(std::max<qint64>(1, (timeout.count() + 999) / 1000)));
     }
     if (process.exitStatus() != QProcess::NormalExit)
-        return TokenResult::failed(Status::Failed, TokenErrors::TokenCommandFailed + QStringLiteral("it crashed"));
+        return TokenResult::failed(Status::Failed,
+                                   TokenErrors::TokenCommandFailed + QStringLiteral("it crashed"));
     if (process.exitCode() != 0)
-        return TokenResult::failed(Status::Failed, TokenErrors::TokenCommandFailed +
-                                                       QStringLiteral("exit status %1").arg(process.exitCode()));
+        return TokenResult::failed(Status::Failed,
+                                   TokenErrors::TokenCommandFailed +
+                                       QStringLiteral("exit status %1").arg(process.exitCode()));
     const QByteArray output = process.readAllStandardOutput();
     const QString token = QString::fromUtf8(output.left(output.indexOf('\n'))).trimmed();
     if (token.isEmpty())
-        return TokenResult::failed(Status::Failed, TokenErrors::TokenCommandFailed + QStringLiteral("no token"));
+        return TokenResult::failed(Status::Failed,
+                                   TokenErrors::TokenCommandFailed + QStringLiteral("no token"));
     return {Status::Ok, token, {}, 0, {}};
 }
 
@@ -84,7 +89,8 @@ void TokenEndpoint::cancel()
         m_wait->exit(1);
 }
 
-TokenResult TokenEndpoint::post(const QUrl &url, const QList<std::pair<QString, QString>> &form, int timeoutSeconds)
+TokenResult TokenEndpoint::post(const QUrl &url, const QList<std::pair<QString, QString>> &form,
+                                int timeoutSeconds)
 {
     using Status = TokenResult::Status;
     if (const QString problem = endpointProblem(url); !problem.isEmpty())
@@ -92,9 +98,11 @@ TokenResult TokenEndpoint::post(const QUrl &url, const QList<std::pair<QString, 
     // application/x-www-form-urlencoded, every reserved byte escaped ("+" included).
     QByteArray body;
     for (const auto &[name, value] : form)
-        body += (body.isEmpty() ? "" : "&") + QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
+        body += (body.isEmpty() ? "" : "&") + QUrl::toPercentEncoding(name) + '=' +
+                QUrl::toPercentEncoding(value);
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
     // No redirect: the form holds secrets and goes only where it was meant to.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
@@ -103,11 +111,23 @@ TokenResult TokenEndpoint::post(const QUrl &url, const QList<std::pair<QString, 
     QEventLoop wait;
     m_wait = &wait;
     connect(reply.get(), &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    // The transfer time-out ends a silent server; this ends one that trickles.
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &wait, [&wait] { wait.exit(2); });
+    bound.start(std::max(1, timeoutSeconds) * 1000);
     const int code = reply->isFinished() ? 0 : wait.exec();
     m_wait = nullptr;
+    if (code == 2) {
+        reply->abort();
+        return TokenResult::failed(Status::Failed,
+                                   TokenErrors::TokenRequestFailed +
+                                       QStringLiteral("no answer within %1 s").arg(timeoutSeconds));
+    }
     if (code != 0) {
         reply->abort();
-        return TokenResult::failed(Status::Cancelled, TokenErrors::TokenRequestFailed + QStringLiteral("cancelled"));
+        return TokenResult::failed(Status::Cancelled,
+                                   TokenErrors::TokenRequestFailed + QStringLiteral("cancelled"));
     }
     const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
     const QString error = answer.value(QStringLiteral("error")).toString();
@@ -119,12 +139,17 @@ TokenResult TokenEndpoint::post(const QUrl &url, const QList<std::pair<QString, 
         if (why.isEmpty() && reply->error() == QNetworkReply::OperationCanceledError)
             why = QStringLiteral("no answer within %1 s").arg(timeoutSeconds);
         else if (why.isEmpty())
-            why = reply->error() != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("no access token");
+            why = reply->error() != QNetworkReply::NoError ? reply->errorString()
+                                                           : QStringLiteral("no access token");
         return TokenResult::failed(Status::Failed, TokenErrors::TokenRequestFailed + why);
     }
     const QJsonValue expires = answer.value(QStringLiteral("expires_in"));
-    const qint64 expiresIn = expires.isString() ? expires.toString().toLongLong() : qint64(expires.toDouble());
-    return {Status::Ok, accessToken, answer.value(QStringLiteral("refresh_token")).toString(), std::max<qint64>(0, expiresIn),
+    const qint64 expiresIn =
+        expires.isString() ? expires.toString().toLongLong() : qint64(expires.toDouble());
+    return {Status::Ok,
+            accessToken,
+            answer.value(QStringLiteral("refresh_token")).toString(),
+            std::max<qint64>(0, expiresIn),
             {}};
 }
 

@@ -21,7 +21,7 @@ struct TokenAccount {
     QString name;
     QString userName;
     OAuthAccount oauth;
-    QString refreshToken;   // empty when the account was never signed in
+    QString refreshToken;    // empty when the account was never signed in
     int timeoutSeconds = 30; // bound of a token request
 };
 
@@ -39,7 +39,8 @@ struct TokenResult {
 };
 
 // The texts of the failures.
-namespace TokenErrors {
+namespace TokenErrors
+{
 inline const QString NotSignedIn = QStringLiteral("Not Signed In");
 inline const QString SignInExpired = QStringLiteral("Sign-in Expired");
 inline const QString TokenCommandFailed = QStringLiteral("Token Command Failed: ");

@@ -13,11 +13,16 @@
 const QList<OAuthProvider> &oauthProviders()
 {
     static const QList<OAuthProvider> providers{
-        {QStringLiteral("microsoft"), QStringLiteral("Microsoft (Outlook.com, Microsoft 365)"),
+        {QStringLiteral("microsoft"),
+         QStringLiteral("Microsoft (Outlook.com, Microsoft 365)"),
          QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/authorize"),
          QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"),
          QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access"),
-         QStringLiteral("outlook.office365.com"), 995, 2, QStringLiteral(MAILVANE_OAUTH_MICROSOFT_CLIENT_ID), {}},
+         QStringLiteral("outlook.office365.com"),
+         995,
+         2,
+         QStringLiteral(MAILVANE_OAUTH_MICROSOFT_CLIENT_ID),
+         {}},
         {QStringLiteral("google"), QStringLiteral("Google (Gmail, Google Workspace)"),
          QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"),
          QStringLiteral("https://oauth2.googleapis.com/token"), QStringLiteral("https://mail.google.com/"),
