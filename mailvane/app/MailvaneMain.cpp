@@ -20,10 +20,6 @@
 
 int main(int argc, char *argv[])
 {
-    // Qt's own event dispatcher wakes up far more cheaply than GLib's, and the hot key samples the
-    // keyboard every 25 ms: idling costs a fifth of the CPU that way. A user's own choice wins.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
     {
         // The options are read before the window system is reached: --help works without a display.
         QCoreApplication options(argc, argv);

@@ -125,6 +125,8 @@ private:
     QStringList m_signInNeeded;
     QStringList m_signInOffered;
     void Form_Load();
+    // ApplyMinStyle; false when it left the window and the icon as they were.
+    bool applyMinStyle();
     void HotKeyPressed();
     void TrayClick();
     void TrayDoubleClick();
