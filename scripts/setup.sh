@@ -8,6 +8,8 @@ packages=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsqlite3-dev
   libx11-dev libxtst-dev
+  # the manual pages: written for scdoc
+  scdoc
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
   qtkeychain-qt6-dev libsecret-1-0
   # OAuth 2.0 sign-in (Qt Network Authorization)
@@ -16,6 +18,7 @@ packages=(
   ca-certificates
   # tests and demo
   dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  desktop-file-utils appstream
   # the OAuth tests: xdg-open hands the sign-in page to $BROWSER (a stand-in browser)
   xdg-utils
 )
