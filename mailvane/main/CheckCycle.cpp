@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QTime>
 #include <algorithm>
+#include <functional>
 
 namespace
 {
@@ -152,11 +153,16 @@ void CheckCycle::CheckMail()
 
 bool CheckCycle::checkAccount(int i, bool &dialled)
 {
+    // A Cancel counts for the account it was pressed on, never for the next one.
+    m_cancelled = false;
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
-    if (!applyAccount(i))
+    // Reading the password may wait; a Cancel meanwhile abandons the account before its log-in.
+    if (!applyAccount(i) || m_cancelled) {
+        m_cancelled = false;
         return true;
+    }
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
     // With no connection profile there is nothing to dial: the server is tried as it is, since
@@ -195,6 +201,10 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const int count = m_bp1.NumberOfMessages();
     for (int j = 1; j <= count; ++j) {
         const ReadOutcome outcome = checkMessage(i, accountName, j, rejected);
+        // Without a connection no later message can be read: its loss has been reported once,
+        // by the read that found it gone, and the account ends here.
+        if (outcome == ReadOutcome::Lost)
+            break;
         if (outcome != ReadOutcome::Refused || m_bp1.MsgSize() >= 0) {
             refusedInARow = 0;
         } else if (++refusedInARow == MaxRefusedInARow) {
@@ -203,31 +213,53 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
         }
     }
     const bool walkedCleanly = m_errorCount == errorsAtLogIn && !m_cancelled;
+    m_cancelled = false;
     m_bp1.Disconnect();
     if (m_config && m_config->NotifyNewOnly())
         noteKnownMessages(accountName, firstRow, walkedCleanly);
-    // A deletion is done only once the server confirmed it by accepting QUIT.
+    // A deletion is done only once the server confirmed it by accepting QUIT. The server then
+    // numbers the later messages anew, and the keys of this account's rows follow, highest
+    // deletion first, so that each key names the message's number in the next session.
+    QList<int> deletedNumbers;
     for (RejectedMessage &message : rejected) {
         message.deleted = !m_dryRun && m_bp1.MessageDeleted(message.number);
-        emit messageRejected(message);
+        if (message.deleted)
+            deletedNumbers << message.number;
     }
+    std::sort(deletedNumbers.begin(), deletedNumbers.end(), std::greater<>());
+    for (int number : deletedNumbers)
+        m_list.renumberAfterDeletion(i, number);
+    for (const RejectedMessage &message : rejected)
+        emit messageRejected(message);
     return true;
 }
 
 bool CheckCycle::applyAccount(int i)
 {
-    if (!m_config)
+    if (!m_config || i < 0 || i >= m_config->NumberOfAccounts())
         return false;
-    const POPConfig *config = m_config;
-    m_errorAccount = m_config->AccountName(i);
-    const OAuthAccount oauth = withProviderDefaults(m_config->OAuth(i));
+    // The account is read as one record before the keyring or the token source is asked: those
+    // may wait with the event loop running, and the configuration dialog may replace the settings
+    // meanwhile, after which index i can name another account on another server.
+    const QPointer<POPConfig> config = m_config;
+    const QString name = config->AccountName(i);
+    const QString host = config->Host(i);
+    const QString userName = config->UserName(i);
+    const int port = config->Port(i);
+    const int security = config->Security(i);
+    const QString trustedCertificate = config->TrustedCertificate(i);
+    const OAuthAccount oauth = withProviderDefaults(config->OAuth(i));
+    const bool useToken = oauth.authentication == 1;
+    m_errorAccount = name;
     QString secret; // the password, or the access token
     // Over plain POP3 the control refuses the OAuth log-in before connecting: no token is asked.
-    if (oauth.authentication == 1 && m_config->Security(i) != 0) {
-        TokenAccount account{m_errorAccount, m_config->UserName(i), oauth, {}, m_config->Timeout()};
+    if (useToken && security != 0) {
+        TokenAccount account{name, userName, oauth, {}, config->Timeout()};
         // A token command keeps its own refresh token.
         if (oauth.tokenCommand.trimmed().isEmpty()) {
-            const POPConfig::PasswordLookup refresh = m_config->LookUpRefreshToken(i);
+            const POPConfig::PasswordLookup refresh = config->LookUpRefreshToken(i);
+            if (!config || config != m_config)
+                return false; // the settings were replaced: the account is skipped
             if (!refresh.ok) {
                 OnError(QStringLiteral("Sign-in Not Available: ") + refresh.error);
                 return false;
@@ -237,42 +269,41 @@ bool CheckCycle::applyAccount(int i)
         const TokenResult token = m_services.tokens ? m_services.tokens->accessToken(account)
                                                     : TokenResult::failed(TokenResult::Status::NotSignedIn,
                                                                           TokenErrors::NotSignedIn);
-        // The settings may have been replaced during the wait: the index may name another account.
-        if (m_config != config)
+        if (!config || config != m_config)
             return false;
         if (!token.ok()) {
             if (token.status != TokenResult::Status::Cancelled)
                 OnError(token.error);
             if (token.status == TokenResult::Status::Expired || token.status == TokenResult::Status::NotSignedIn)
-                emit signInNeeded(account.name);
+                emit signInNeeded(name);
             return false;
         }
         // A provider that rotates refresh tokens has just made the stored one useless.
         if (!token.refreshToken.isEmpty() && token.refreshToken != account.refreshToken) {
-            if (const std::optional<QString> why = m_config->setRefreshToken(i, token.refreshToken))
+            if (const std::optional<QString> why = config->setRefreshToken(i, token.refreshToken))
                 OnError(QStringLiteral("Sign-in Not Kept: ") + *why);
         }
         secret = token.accessToken;
-    } else if (oauth.authentication != 1) {
+    } else if (!useToken) {
         // A password kept in the keyring that cannot be read now fails the account: a log-in with an
         // empty password would only look like a wrong one to the server.
-        const POPConfig::PasswordLookup password = m_config->LookUpPassword(i);
-        if (!m_config)
-            return false;
+        const POPConfig::PasswordLookup password = config->LookUpPassword(i);
+        if (!config || config != m_config)
+            return false; // the settings were replaced: the account is skipped
         if (!password.ok) {
             OnError(QStringLiteral("Password Not Available: ") + password.error);
             return false;
         }
         secret = password.password;
     }
-    m_bp1.setHost(m_config->Host(i));
-    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setHost(host);
+    m_bp1.setUserName(userName);
     m_bp1.setAuthentication(oauth.authentication);
-    m_bp1.setPassword(oauth.authentication == 1 ? QString() : secret);
-    m_bp1.setAccessToken(oauth.authentication == 1 ? secret : QString());
-    m_bp1.setPort(m_config->Port(i));
-    m_bp1.setSecurity(m_config->Security(i));
-    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
+    m_bp1.setPassword(useToken ? QString() : secret);
+    m_bp1.setAccessToken(useToken ? secret : QString());
+    m_bp1.setPort(port);
+    m_bp1.setSecurity(security);
+    m_bp1.setTrustedCertificate(trustedCertificate);
     return true;
 }
 
@@ -285,8 +316,11 @@ CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountNa
     const int errorsBefore = m_errorCount;
     m_bp1.GetMessageInfo(j);
     if (m_errorCount != errorsBefore || !m_bp1.InfoComplete()) {
-        const bool refused = m_errorCount != errorsBefore && m_lastError == wrenkit::BasicPOP::MessageRefused;
-        return refused ? ReadOutcome::Refused : ReadOutcome::Failed;
+        const bool failed = m_errorCount != errorsBefore;
+        if (failed && m_lastError == wrenkit::BasicPOP::ConnectionLost)
+            return ReadOutcome::Lost;
+        return failed && m_lastError == wrenkit::BasicPOP::MessageRefused ? ReadOutcome::Refused
+                                                                          : ReadOutcome::Failed;
     }
 
     if (const std::optional<RejectReason> reason = filter()) {

@@ -105,7 +105,7 @@ public slots:
     // from the token source in place of the password. Errors until Busy clears name that account.
     // False, with the error reported, when the password or the token cannot be had (a locked
     // keyring, a sign-in that expired): no log-in then. False without an error when the settings
-    // object was replaced while the token was awaited.
+    // object was replaced while the password or the token was awaited.
     bool applyAccount(int i);
     // Reports an error the way an Error event of the control is reported.
     void ReportError(const QString &text) { OnError(text); }
@@ -126,7 +126,8 @@ private:
     void OnError(const QString &ErrorText);
     // Checks account i; false when the whole check must end (the dial failed).
     bool checkAccount(int i, bool &dialled);
-    enum class ReadOutcome { Read, Refused, Failed };
+    // Lost: the connection was gone before the read.
+    enum class ReadOutcome { Read, Refused, Failed, Lost };
     // Examines message j: lists it, or notes it in rejected and sends its DELE.
     ReadOutcome checkMessage(int i, const QString &accountName, int j, QList<RejectedMessage> &rejected);
     // Marks the account's rows (from firstRow on) that no earlier check listed, and remembers the
