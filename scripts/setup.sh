@@ -12,6 +12,8 @@ packages=(
   scdoc
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
   qtkeychain-qt6-dev libsecret-1-0
+  # OAuth 2.0 sign-in (Qt Network Authorization)
+  qt6-networkauth-dev
   # running: the certificate authorities that TLS connections trust
   ca-certificates
   # tests and demo
@@ -19,6 +21,8 @@ packages=(
   desktop-file-utils appstream
   # the fuzz targets (scripts/test.sh --fuzz): clang with libFuzzer and its sanitizer runtimes
   clang libclang-rt-14-dev
+  # the OAuth tests: xdg-open hands the sign-in page to $BROWSER (a stand-in browser)
+  xdg-utils
 )
 
 missing=()

@@ -2,11 +2,13 @@
 
 #include "CertificateFingerprint.h"
 #include "HeaderValue.h"
+#include "SaslMechanism.h"
 
 #include <QCoreApplication>
 #include <QSslConfiguration>
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace wrenkit {
 
@@ -82,6 +84,31 @@ bool hasCapability(const Pop3ReplyReader::Reply &reply, QByteArrayView name)
     return found;
 }
 
+// The mechanisms a positive CAPA reply lists on its SASL line.
+QList<QByteArray> saslMechanisms(const Pop3ReplyReader::Reply &reply)
+{
+    QList<QByteArray> names;
+    forEachDataLine(reply, [&](QByteArrayView line) {
+        if (piece(line, 0).compare("SASL", Qt::CaseInsensitive) != 0)
+            return;
+        for (const QByteArray &name : line.toByteArray().split(' ').mid(1)) {
+            if (!name.isEmpty())
+                names.append(name.toUpper());
+        }
+    });
+    return names;
+}
+
+// A continuation ("+ " and base64) rather than a status ("+OK").
+bool isContinuation(const Pop3ReplyReader::Reply &reply)
+{
+    const QByteArrayView line = reply.statusLine();
+    return reply.mark == '+' && !(line.size() >= 3 && line.sliced(1, 2).compare("OK", Qt::CaseInsensitive) == 0);
+}
+
+// RFC 5034: a command line, CR LF included, is at most 255 octets.
+constexpr qsizetype MaxCommandLine = 255;
+
 } // namespace
 
 BasicPOP::BasicPOP(QObject *parent) : QObject(parent), m_socket(this), m_timer(this)
@@ -98,6 +125,12 @@ void BasicPOP::setSecurity(int mode)
 {
     if (mode >= PlainPop3 && mode <= ImplicitTls)
         m_security = mode;
+}
+
+void BasicPOP::setAuthentication(int mode)
+{
+    if (mode == PasswordLogIn || mode == OAuthLogIn)
+        m_authentication = mode;
 }
 
 void BasicPOP::setTrustedCertificate(const QString &fingerprint)
@@ -117,6 +150,15 @@ void BasicPOP::Connect()
     m_abortFlag = false;
     if (m_port <= 0 || m_port > 65535) {
         emit Error(PortNotSet);
+        return;
+    }
+    // A bearer token is as good as a password, and replayable: it never crosses in clear text.
+    if (m_authentication == OAuthLogIn && m_security == PlainPop3) {
+        emit Error(OAuthNeedsSecureConnection);
+        return;
+    }
+    if (m_authentication == OAuthLogIn && m_accessToken.isEmpty()) {
+        emit Error(NoAccessToken);
         return;
     }
     m_status = 0;
@@ -175,18 +217,8 @@ void BasicPOP::Connect()
     if (!exchange("CAPA", Shape::MultiLine, ConnectionTimedOut))
         return;
     m_pipelining = m_pipeliningAllowed && m_reply.mark == '+' && hasCapability(m_reply, "PIPELINING");
-    if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
+    if (!(m_authentication == OAuthLogIn ? logInWithToken() : logInWithPassword()))
         return;
-    if (m_reply.mark != '+') {
-        emit Error(InvalidUserNameOrPassword);
-        return;
-    }
-    if (!exchange("PASS " + commandText(m_password), Shape::SingleLine, ConnectionTimedOut))
-        return;
-    if (m_reply.mark != '+') {
-        emit Error(ServerNotResponding);
-        return;
-    }
     if (!exchange("STAT", Shape::SingleLine, ConnectionTimedOut))
         return;
 
@@ -222,6 +254,80 @@ void BasicPOP::Connect()
         if (number > 0 && !id.isEmpty() && printable)
             m_uniqueIds.insert(number, QString::fromLatin1(id));
     });
+}
+
+bool BasicPOP::logInWithPassword()
+{
+    using Shape = Pop3ReplyReader::Shape;
+    if (!exchange("USER " + commandText(m_userName), Shape::SingleLine, ConnectionTimedOut))
+        return false;
+    if (m_reply.mark != '+') {
+        emit Error(InvalidUserNameOrPassword);
+        return false;
+    }
+    if (!exchange("PASS " + commandText(m_password), Shape::SingleLine, ConnectionTimedOut))
+        return false;
+    if (m_reply.mark != '+') {
+        emit Error(ServerNotResponding);
+        return false;
+    }
+    return true;
+}
+
+// m_reply holds the answer to CAPA here.
+bool BasicPOP::logInWithToken()
+{
+    using Shape = Pop3ReplyReader::Shape;
+    const QList<QByteArray> offered = m_reply.mark == '+' ? saslMechanisms(m_reply) : QList<QByteArray>{};
+    std::unique_ptr<sasl::SaslMechanism> mechanism;
+    if (offered.contains("XOAUTH2"))
+        mechanism = std::make_unique<sasl::XOAuth2>(m_userName, m_accessToken);
+    else if (offered.contains("OAUTHBEARER"))
+        mechanism = std::make_unique<sasl::OAuthBearer>(m_userName, m_accessToken, m_host, m_port);
+    if (!mechanism) {
+        refuse(OAuthNotOffered);
+        return false;
+    }
+    // The initial response goes on the AUTH line only where the line stays within the limit;
+    // otherwise it answers the server's first, empty challenge.
+    const QByteArray response = mechanism->initialResponse().toBase64();
+    QByteArray line = "AUTH " + mechanism->name();
+    bool responseSent = false;
+    if (line.size() + 1 + response.size() + 2 <= MaxCommandLine) {
+        line += ' ' + response;
+        responseSent = true;
+    }
+    if (!exchange(line, Shape::SingleLine, ConnectionTimedOut))
+        return false;
+    // The first challenge, then at most one error report; a server that goes on is cancelled.
+    bool reportAnswered = false;
+    bool cancelled = false;
+    while (isContinuation(m_reply)) {
+        QByteArray answer;
+        if (!responseSent) {
+            answer = response;
+            responseSent = true;
+        } else if (!reportAnswered) {
+            const QByteArray challenge =
+                QByteArray::fromBase64(m_reply.statusLine().sliced(1).trimmed().toByteArray());
+            answer = mechanism->respond(challenge).toBase64();
+            reportAnswered = true;
+        } else if (!cancelled) {
+            answer = "*";
+            cancelled = true;
+        } else {
+            refuse(SignInRefused);
+            return false;
+        }
+        if (!exchange(answer, Shape::SingleLine, ConnectionTimedOut))
+            return false;
+    }
+    if (m_reply.mark != '+') {
+        const QString status = mechanism->errorStatus();
+        refuse(status.isEmpty() ? SignInRefused : SignInRefused + QStringLiteral(": status ") + status);
+        return false;
+    }
+    return true;
 }
 
 bool BasicPOP::secureSession()

@@ -27,6 +27,8 @@ class BasicPOP : public QObject
     Q_PROPERTY(int TimeOut READ TimeOut WRITE setTimeOut)
     Q_PROPERTY(int Security READ Security WRITE setSecurity)
     Q_PROPERTY(QString TrustedCertificate READ TrustedCertificate WRITE setTrustedCertificate)
+    Q_PROPERTY(int Authentication READ Authentication WRITE setAuthentication)
+    Q_PROPERTY(QString AccessToken READ AccessToken WRITE setAccessToken)
     Q_PROPERTY(QString MsgFrom READ MsgFrom)
     Q_PROPERTY(QString MsgTo READ MsgTo)
     Q_PROPERTY(QString MsgSubject READ MsgSubject)
@@ -62,6 +64,15 @@ public:
     static inline const QString CertificateNotTrusted = QStringLiteral("Certificate Not Trusted: ");
     static inline const QString TlsNotAvailable = QStringLiteral("Secure Connections Not Available");
 
+    // The OAuth log-in's failures. Sign-in Refused may be followed by ": status " and what the
+    // server's error report said.
+    static inline const QString SignInRefused = QStringLiteral("Sign-in Refused");
+    static inline const QString OAuthNotOffered = QStringLiteral("Server Does Not Offer OAuth");
+    static inline const QString OAuthNeedsSecureConnection = QStringLiteral("OAuth Needs A Secure Connection");
+    static inline const QString NoAccessToken = QStringLiteral("No Access Token");
+
+    // The values of Authentication: USER and PASS, or SASL with an OAuth 2.0 bearer token.
+    enum AuthenticationMode { PasswordLogIn = 0, OAuthLogIn = 1 };
     // The values of Security.
     enum SecurityMode { PlainPop3 = 0, Stls = 1, ImplicitTls = 2 };
     // Bytes came that answer no command sent: the server is out of step with the client.
@@ -96,6 +107,14 @@ public:
     // matter; text that is no SHA-256 fingerprint sets none. Reads as 64 lowercase hex digits.
     QString TrustedCertificate() const { return m_trustedCertificate; }
     void setTrustedCertificate(const QString &fingerprint);
+    // How Connect logs in; a value other than 0 or 1 is ignored. With OAuth, AccessToken is sent
+    // through SASL XOAUTH2 or OAUTHBEARER (whichever CAPA offers; XOAUTH2 first), only over an
+    // encrypted connection, and neither USER nor PASS is ever sent.
+    int Authentication() const { return m_authentication; }
+    void setAuthentication(int mode);
+    QString AccessToken() const { return m_accessToken; }
+    void setAccessToken(const QString &token) { m_accessToken = token; }
+
     // The certificate the server presented in the latest Connect; null when there was none.
     QSslCertificate PeerCertificate() const { return m_peerCertificate; }
 
@@ -161,6 +180,9 @@ private:
     // one. False, after reporting why, when the log-in must not go on.
     bool secureSession();
     bool upgradeWithStls();
+    // The log-in with USER and PASS, or with SASL; false, after reporting why, when it failed.
+    bool logInWithPassword();
+    bool logInWithToken();
     bool awaitEncrypted();
     void refuse(const QString &errorText);
 
@@ -207,6 +229,8 @@ private:
     int m_port = 0;
     int m_timeOut = 0;
     int m_security = PlainPop3;
+    int m_authentication = PasswordLogIn;
+    QString m_accessToken;
     QString m_trustedCertificate;
     QSslCertificate m_peerCertificate;
     QString m_certificateProblem; // why the presented certificate is refused; empty when it is not

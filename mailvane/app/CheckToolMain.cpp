@@ -3,6 +3,7 @@
 #include "main/HeaderDecoder.h"
 #include "main/MessageListModel.h"
 #include "main/StatusSink.h"
+#include "platform/AccessTokens.h"
 #include "platform/AutostartEntry.h"
 #include "platform/Beeper.h"
 #include "platform/Connectivity.h"
@@ -138,7 +139,9 @@ int main(int argc, char *argv[])
     wrenkit::BasicPOP bp1;
     MessageListModel list;
     TextStatusSink status;
-    CheckCycle cycle(bp1, list, status, {connectivity, dialer, soundPlayer, beeper, prompter});
+    // Tokens are renewed as the program renews them; no browser is ever opened from here.
+    OAuthTokenSource tokens;
+    CheckCycle cycle(bp1, list, status, {connectivity, dialer, soundPlayer, beeper, prompter, nullptr, &tokens});
     cycle.setConfig(&config);
     cycle.setDryRun(parser.isSet(dryRun));
     // What the desktop program has shown as new stays its business.
@@ -150,6 +153,10 @@ int main(int argc, char *argv[])
     QObject::connect(&cycle, &CheckCycle::messageRejected, [&](const RejectedMessage &m) { rejected.append(m); });
     QObject::connect(&cycle, &CheckCycle::errorReported, [&](const QString &text) { errors.append(text); });
     QObject::connect(&cycle, &CheckCycle::checkFinished, [&](bool withSummary) { summary = withSummary; });
+    QObject::connect(&cycle, &CheckCycle::signInNeeded, [](const QString &account) {
+        std::fprintf(stderr, "%s: sign in with: mailvane-settings sign-in \"%s\"\n", qUtf8Printable(account),
+                     qUtf8Printable(account));
+    });
 
     status.setPanel(1, "Selected Client: " + config.SelectedClient());
     // Like the timer: without a connection, check only when asked to dial.

@@ -1,5 +1,6 @@
 // mailvane: the desktop program. One instance per user: a second start shows the running one's list.
 #include "dialogs/DialogPrompter.h"
+#include "platform/AccessTokens.h"
 #include "platform/AutostartEntry.h"
 #include "platform/PlatformServices.h"
 #include "platform/ProcessLauncher.h"
@@ -61,6 +62,7 @@ int main(int argc, char *argv[])
     XdgAutostartEntry autostart;
     PlatformServices services = PlatformServices::system(wrenkit::createSystemBeeper());
     SystemProcessLauncher launcher;
+    OAuthTokenSource tokens;
     frmMailMain window(MainWindowEnvironment{{store, prompter, autostart, services.vault.get()},
                                              *services.connectivity,
                                              *services.dialer,
@@ -74,7 +76,8 @@ int main(int argc, char *argv[])
                                              {},
                                              {},
                                              60000,
-                                             services.notifier.get()});
+                                             services.notifier.get(),
+                                             &tokens});
     QObject::connect(&window, &frmMailMain::exitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

@@ -4,11 +4,11 @@
 
 #include <QLineEdit>
 
-bool AccountBoxes::allFilled() const
+bool AccountBoxes::allFilled(bool passwordNeeded) const
 {
     // A blank is a character: nothing is trimmed.
     return !name->text().isEmpty() && !host->text().isEmpty() && !userName->text().isEmpty() &&
-           !password->text().isEmpty();
+           (!passwordNeeded || !password->text().isEmpty());
 }
 
 std::optional<int> AccountBoxes::portValue() const

@@ -18,7 +18,8 @@ struct AccountBoxes {
     QLineEdit *password;
     QLineEdit *port;
 
-    bool allFilled() const;
+    // Every box but the port; the password only when it is needed (not for OAuth).
+    bool allFilled(bool passwordNeeded = true) const;
     // The port box: empty gives 0 (the account's default port).
     std::optional<int> portValue() const;
     AccountFields fields() const;

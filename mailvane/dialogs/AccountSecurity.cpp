@@ -1,5 +1,7 @@
 #include "AccountSecurity.h"
 
+#include "AccountOAuth.h"
+
 #include "CertificateFingerprint.h"
 #include "platform/Prompter.h"
 
@@ -76,10 +78,11 @@ void AccountSecurity::test()
 {
     if (m_testing)
         return;
+    const bool oauth = m_oauth && m_oauth->oauth();
     if (m_boxes.host->text().isEmpty() || m_boxes.userName->text().isEmpty() ||
-        m_boxes.password->text().isEmpty()) {
-        m_prompter.message(kTestTitle,
-                           QStringLiteral("Fill in the host, the user name and the password first."));
+        (!oauth && m_boxes.password->text().isEmpty())) {
+        m_prompter.message(kTestTitle, oauth ? QStringLiteral("Fill in the host and the user name first.")
+                                             : QStringLiteral("Fill in the host, the user name and the password first."));
         return;
     }
     const std::optional<int> port = m_boxes.portValue();
@@ -89,9 +92,21 @@ void AccountSecurity::test()
         return;
     }
 
+    QString token;
+    if (oauth) {
+        const TokenResult result = m_oauth->tokenForTest();
+        if (!result.ok()) {
+            if (!result.error.isEmpty())
+                m_prompter.message(kTestTitle, result.error);
+            return;
+        }
+        token = result.accessToken;
+    }
     m_pop.setHost(m_boxes.host->text());
     m_pop.setUserName(m_boxes.userName->text());
-    m_pop.setPassword(m_boxes.password->text());
+    m_pop.setAuthentication(oauth ? 1 : 0);
+    m_pop.setPassword(oauth ? QString() : m_boxes.password->text());
+    m_pop.setAccessToken(token);
     m_pop.setPort(*port ? *port : m_boxes.port->placeholderText().toInt());
     m_pop.setSecurity(security());
     m_pop.setTrustedCertificate(m_trusted);

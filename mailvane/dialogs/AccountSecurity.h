@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+class AccountOAuth;
 class Prompter;
 class QComboBox;
 class QPushButton;
@@ -36,6 +37,8 @@ public:
     void cancel();
     // The control the tests log in with.
     wrenkit::BasicPOP &control() { return m_pop; }
+    // With OAuth chosen there, Test logs in with a token (signing in first when needed).
+    void setOAuth(AccountOAuth *oauth) { m_oauth = oauth; }
 
 public slots:
     void test();
@@ -52,6 +55,7 @@ private:
     wrenkit::BasicPOP m_pop;
     QString m_trusted;
     QStringList m_errors;
+    AccountOAuth *m_oauth = nullptr;
     bool m_testing = false;
     bool m_cancelled = false;
 };

@@ -1,6 +1,7 @@
 #include "frmAccEdit.h"
 
 #include "AccountForm.h"
+#include "AccountOAuth.h"
 #include "AccountSecurity.h"
 #include "ui_frmAccEdit.h"
 
@@ -20,6 +21,11 @@ frmAccEdit::frmAccEdit(const DialogServices &services, QWidget *parent)
     m_security = std::make_unique<AccountSecurity>(
         AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort},
         m_ui->cmbSecurity, m_ui->cmdTest, services.settings.prompter);
+    m_oauth = std::make_unique<AccountOAuth>(
+        AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort},
+        m_ui->cmbSecurity, m_ui->layout4, services.openUrl, services.settings.prompter);
+    m_security->setOAuth(m_oauth.get());
+    connect(this, &QDialog::finished, m_oauth.get(), &AccountOAuth::cancel);
     connect(this, &QDialog::finished, m_security.get(), &AccountSecurity::cancel);
     connect(m_ui->cmdDone, &QPushButton::clicked, this, &frmAccEdit::doneClicked);
     connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -43,6 +49,8 @@ void frmAccEdit::showEvent(QShowEvent *event)
             .fill(*m_config, m_accIndex);
         m_security->fill(*m_config, m_accIndex);
         m_security->setTimeOut(m_config->Timeout());
+        m_oauth->fill(*m_config, m_accIndex);
+        m_oauth->setTimeOut(m_config->Timeout());
     }
     QDialog::showEvent(event);
 }
@@ -54,7 +62,7 @@ void frmAccEdit::doneClicked()
     const AccountBoxes boxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword,
                              m_ui->txtPort};
     Prompter &prompter = m_services.settings.prompter;
-    if (!boxes.allFilled()) {
+    if (!boxes.allFilled(!m_oauth->oauth())) {
         prompter.message(QStringLiteral("Error"), QStringLiteral("All fields must be filled in."));
         return;
     }
@@ -64,7 +72,7 @@ void frmAccEdit::doneClicked()
         return;
     const bool stored =
         existing ? m_config->EditAccount(index, m_security->fields()) : m_config->AddAccount(m_security->fields());
-    if (!stored) {
+    if (!stored || !m_oauth->store(*m_config, boxes.name->text())) {
         prompter.message(QStringLiteral("Error"), QStringLiteral("The account could not be stored."));
         return;
     }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class AccountOAuth;
 class AccountSecurity;
 
 namespace Ui
@@ -40,5 +41,6 @@ private:
     std::unique_ptr<Ui::frmAccEdit> m_ui;
     std::unique_ptr<POPConfig> m_config;
     std::unique_ptr<AccountSecurity> m_security;
+    std::unique_ptr<AccountOAuth> m_oauth;
     int m_accIndex = -1;
 };

@@ -1,6 +1,7 @@
 #include "frmAddAcc.h"
 
 #include "AccountForm.h"
+#include "AccountOAuth.h"
 #include "AccountSecurity.h"
 #include "ui_frmAddAcc.h"
 
@@ -21,7 +22,13 @@ frmAddAcc::frmAddAcc(const DialogServices &services, QWidget *parent)
     m_security = std::make_unique<AccountSecurity>(
         AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort},
         m_ui->cmbSecurity, m_ui->cmdTest, services.settings.prompter);
+    m_oauth = std::make_unique<AccountOAuth>(
+        AccountBoxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword, m_ui->txtPort},
+        m_ui->cmbSecurity, m_ui->layout1, services.openUrl, services.settings.prompter);
+    m_security->setOAuth(m_oauth.get());
+    connect(this, &QDialog::finished, m_oauth.get(), &AccountOAuth::cancel);
     m_security->setTimeOut(m_config->Timeout());
+    m_oauth->setTimeOut(m_config->Timeout());
     connect(this, &QDialog::finished, m_security.get(), &AccountSecurity::cancel);
     connect(m_ui->cmdAdd, &QPushButton::clicked, this, &frmAddAcc::addAccount);
     connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -41,14 +48,14 @@ void frmAddAcc::addAccount()
     const AccountBoxes boxes{m_ui->txtAccName, m_ui->txtHost, m_ui->txtUserName, m_ui->txtPassword,
                              m_ui->txtPort};
     Prompter &prompter = m_services.settings.prompter;
-    if (!boxes.allFilled()) {
+    if (!boxes.allFilled(!m_oauth->oauth())) {
         prompter.message(QStringLiteral("Error"),
                          QStringLiteral("All fields must be filled in\r\nto add the account."));
         return;
     }
     if (!boxes.acceptable(*m_config, -1, prompter))
         return;
-    if (!m_config->AddAccount(m_security->fields())) {
+    if (!m_config->AddAccount(m_security->fields()) || !m_oauth->store(*m_config, boxes.name->text())) {
         prompter.message(QStringLiteral("Error"), QStringLiteral("The account could not be stored."));
         return;
     }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class AccountOAuth;
 class AccountSecurity;
 
 namespace Ui
@@ -34,4 +35,5 @@ private:
     std::unique_ptr<Ui::frmAddAcc> m_ui;
     std::unique_ptr<POPConfig> m_config;
     std::unique_ptr<AccountSecurity> m_security;
+    std::unique_ptr<AccountOAuth> m_oauth;
 };

@@ -2,12 +2,14 @@
 
 #include "main/HeaderDecoder.h"
 #include "main/StatusSink.h"
+#include "platform/AccessTokens.h"
 #include "platform/Beeper.h"
 #include "platform/Connectivity.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/Dialer.h"
 #include "platform/Prompter.h"
 #include "platform/SoundPlayer.h"
+#include "settings/OAuthProviders.h"
 #include "settings/POPConfig.h"
 
 #include "BasicPOP.h"
@@ -236,9 +238,9 @@ bool CheckCycle::applyAccount(int i)
 {
     if (!m_config || i < 0 || i >= m_config->NumberOfAccounts())
         return false;
-    // The account is read as one record before the keyring is asked: that read may wait with the
-    // event loop running, and the configuration dialog may replace the settings meanwhile, after
-    // which index i can name another account on another server.
+    // The account is read as one record before the keyring or the token source is asked: those
+    // may wait with the event loop running, and the configuration dialog may replace the settings
+    // meanwhile, after which index i can name another account on another server.
     const QPointer<POPConfig> config = m_config;
     const QString name = config->AccountName(i);
     const QString host = config->Host(i);
@@ -246,19 +248,59 @@ bool CheckCycle::applyAccount(int i)
     const int port = config->Port(i);
     const int security = config->Security(i);
     const QString trustedCertificate = config->TrustedCertificate(i);
+    const OAuthAccount oauth = withProviderDefaults(config->OAuth(i));
+    const bool useToken = oauth.authentication == 1;
     m_errorAccount = name;
-    // A password kept in the keyring that cannot be read now fails the account: a log-in with an
-    // empty password would only look like a wrong one to the server.
-    const POPConfig::PasswordLookup password = config->LookUpPassword(i);
-    if (!config || config != m_config)
-        return false; // the settings were replaced: the account is skipped
-    if (!password.ok) {
-        OnError(QStringLiteral("Password Not Available: ") + password.error);
-        return false;
+    QString secret; // the password, or the access token
+    // Over plain POP3 the control refuses the OAuth log-in before connecting: no token is asked.
+    if (useToken && security != 0) {
+        TokenAccount account{name, userName, oauth, {}, config->Timeout()};
+        // A token command keeps its own refresh token.
+        if (oauth.tokenCommand.trimmed().isEmpty()) {
+            const POPConfig::PasswordLookup refresh = config->LookUpRefreshToken(i);
+            if (!config || config != m_config)
+                return false; // the settings were replaced: the account is skipped
+            if (!refresh.ok) {
+                OnError(QStringLiteral("Sign-in Not Available: ") + refresh.error);
+                return false;
+            }
+            account.refreshToken = refresh.password;
+        }
+        const TokenResult token = m_services.tokens ? m_services.tokens->accessToken(account)
+                                                    : TokenResult::failed(TokenResult::Status::NotSignedIn,
+                                                                          TokenErrors::NotSignedIn);
+        if (!config || config != m_config)
+            return false;
+        if (!token.ok()) {
+            if (token.status != TokenResult::Status::Cancelled)
+                OnError(token.error);
+            if (token.status == TokenResult::Status::Expired || token.status == TokenResult::Status::NotSignedIn)
+                emit signInNeeded(name);
+            return false;
+        }
+        // A provider that rotates refresh tokens has just made the stored one useless.
+        if (!token.refreshToken.isEmpty() && token.refreshToken != account.refreshToken) {
+            if (const std::optional<QString> why = config->setRefreshToken(i, token.refreshToken))
+                OnError(QStringLiteral("Sign-in Not Kept: ") + *why);
+        }
+        secret = token.accessToken;
+    } else if (!useToken) {
+        // A password kept in the keyring that cannot be read now fails the account: a log-in with an
+        // empty password would only look like a wrong one to the server.
+        const POPConfig::PasswordLookup password = config->LookUpPassword(i);
+        if (!config || config != m_config)
+            return false; // the settings were replaced: the account is skipped
+        if (!password.ok) {
+            OnError(QStringLiteral("Password Not Available: ") + password.error);
+            return false;
+        }
+        secret = password.password;
     }
     m_bp1.setHost(host);
     m_bp1.setUserName(userName);
-    m_bp1.setPassword(password.password);
+    m_bp1.setAuthentication(oauth.authentication);
+    m_bp1.setPassword(useToken ? QString() : secret);
+    m_bp1.setAccessToken(useToken ? secret : QString());
     m_bp1.setPort(port);
     m_bp1.setSecurity(security);
     m_bp1.setTrustedCertificate(trustedCertificate);
@@ -364,6 +406,8 @@ void CheckCycle::NotifyNewMail()
 void CheckCycle::Cancel()
 {
     m_cancelled = m_busy;
+    if (m_services.tokens)
+        m_services.tokens->cancel();
     m_bp1.KillConn();
 }
 

@@ -20,6 +20,7 @@ class POPConfig;
 class Prompter;
 class SoundPlayer;
 class StatusSink;
+class TokenSource;
 
 // What a check needs of the system besides the POP3 control.
 struct CheckServices
@@ -30,6 +31,7 @@ struct CheckServices
     Beeper &beeper;
     Prompter &prompter;
     DesktopNotifier *notifier = nullptr; // none: no desktop notifications
+    TokenSource *tokens = nullptr;       // access tokens of OAuth accounts; none: they are not signed in
 };
 
 // What identifies a listed message across checks: its unique id where the server gave one, else
@@ -99,8 +101,11 @@ public slots:
     // no check starts in its middle.
     void setBusy(bool busy) { m_busy = busy; }
     // Points the control at account i of the settings: host, user name, password, port, security
-    // mode and trusted certificate. Errors until Busy clears name that account. False, with the
-    // error reported, when the password cannot be had (a locked keyring): no log-in then.
+    // mode and trusted certificate; for an OAuth account, the way of log-in and an access token
+    // from the token source in place of the password. Errors until Busy clears name that account.
+    // False, with the error reported, when the password or the token cannot be had (a locked
+    // keyring, a sign-in that expired): no log-in then. False without an error when the settings
+    // object was replaced while the password or the token was awaited.
     bool applyAccount(int i);
     // Reports an error the way an Error event of the control is reported.
     void ReportError(const QString &text) { OnError(text); }
@@ -114,6 +119,8 @@ signals:
     // The user clicked the desktop notification of new mail: the window has been made visible and
     // may now be brought to the front.
     void showListRequested();
+    // An OAuth account needs the user to sign in again (its sign-in expired or never was).
+    void signInNeeded(const QString &account);
 
 private:
     void OnError(const QString &ErrorText);

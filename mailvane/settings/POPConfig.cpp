@@ -152,6 +152,17 @@ void POPConfig::LoadSettings()
         }
         read(key, QStringLiteral("TrustedCertificate"), a.TrustedCertificate);
         a.TrustedCertificate = wrenkit::normalizedFingerprint(a.TrustedCertificate);
+        if (const auto authentication = key.value(QStringLiteral("Authentication")))
+            a.OAuth.authentication = toNumber(*authentication).value_or(0) != 0 ? 1 : 0;
+        read(key, QStringLiteral("OAuthProvider"), a.OAuth.provider);
+        read(key, QStringLiteral("OAuthClientId"), a.OAuth.clientId);
+        read(key, QStringLiteral("OAuthClientSecret"), a.OAuth.clientSecret);
+        read(key, QStringLiteral("OAuthAuthorizeUrl"), a.OAuth.authorizeUrl);
+        read(key, QStringLiteral("OAuthTokenUrl"), a.OAuth.tokenUrl);
+        read(key, QStringLiteral("OAuthScope"), a.OAuth.scope);
+        read(key, QStringLiteral("TokenCommand"), a.OAuth.tokenCommand);
+        read(key, QStringLiteral("OAuthRefreshToken"), a.RefreshToken);
+        read(key, QStringLiteral("OAuthRefreshTokenInKeyring"), a.RefreshTokenInKeyring);
         m_accounts.append(a);
     }
 
@@ -511,8 +522,154 @@ QStringList POPConfig::MovePasswords(bool toKeyring)
     for (int i = 0; i < m_accounts.size(); ++i) {
         if (const std::optional<QString> why = MovePassword(i, toKeyring))
             failed << QStringLiteral("%1 (%2)").arg(m_accounts[i].Name, *why);
+        if (const std::optional<QString> why = MoveRefreshToken(i, toKeyring))
+            failed << QStringLiteral("%1's sign-in (%2)").arg(m_accounts[i].Name, *why);
     }
     return failed;
+}
+
+std::optional<QString> POPConfig::MoveRefreshToken(int i, bool toKeyring)
+{
+    Account *a = i >= 0 && i < m_accounts.size() ? &m_accounts[i] : nullptr;
+    // Nothing to move: no refresh token, or already where it belongs.
+    if (!a || a->RefreshTokenInKeyring == toKeyring || (!a->RefreshTokenInKeyring && a->RefreshToken.isEmpty()))
+        return std::nullopt;
+    if (!m_services.vault)
+        return QStringLiteral("no keyring");
+    const RegistryKey key = settingsKey().subKey(kAccounts).subKey(a->Name);
+    if (!key.isValid())
+        return QStringLiteral("the account is gone");
+    PasswordVault &vault = *m_services.vault;
+    const QString entry = refreshTokenEntry(a->Name);
+    if (toKeyring) {
+        const PasswordVault::Result written = vault.write(entry, UnscramblePassword(a->RefreshToken));
+        if (written.status != PasswordVault::Status::Ok)
+            return written.error;
+        const bool stored = m_services.store.transaction([&] {
+            return key.removeValue(QStringLiteral("OAuthRefreshToken")) &&
+                   put(key, QStringLiteral("OAuthRefreshTokenInKeyring"), 1, RegType::DWord);
+        });
+        if (!stored) {
+            vault.remove(entry);
+            return QStringLiteral("the settings cannot be written");
+        }
+        a->RefreshToken.clear();
+        a->RefreshTokenInKeyring = true;
+        return std::nullopt;
+    }
+    const PasswordVault::Result read = vault.read(entry);
+    if (read.status != PasswordVault::Status::Ok && read.status != PasswordVault::Status::NotFound)
+        return read.error;
+    const QString scrambled = read.password.isEmpty() ? QString() : ScramblePassword(read.password);
+    const bool stored = m_services.store.transaction([&] {
+        return (scrambled.isEmpty() || put(key, QStringLiteral("OAuthRefreshToken"), scrambled, RegType::String)) &&
+               key.removeValue(QStringLiteral("OAuthRefreshTokenInKeyring"));
+    });
+    if (!stored)
+        return QStringLiteral("the settings cannot be written");
+    vault.remove(entry);
+    a->RefreshToken = scrambled;
+    a->RefreshTokenInKeyring = false;
+    return std::nullopt;
+}
+
+OAuthAccount POPConfig::OAuth(int i) const
+{
+    return account(i) ? account(i)->OAuth : OAuthAccount();
+}
+
+bool POPConfig::setOAuth(int i, const OAuthAccount &oauth)
+{
+    if (!account(i))
+        return false;
+    const RegistryKey key = settingsKey().subKey(kAccounts).subKey(AccountName(i));
+    if (!key.isValid())
+        return false;
+    const bool stored = m_services.store.transaction([&] {
+        bool ok = put(key, QStringLiteral("Authentication"), oauth.authentication == 1 ? 1 : 0, RegType::DWord);
+        const auto text = [&](const char *name, const QString &value) {
+            const QString valueName = QLatin1String(name);
+            if (!value.isEmpty())
+                ok = ok && put(key, valueName, value, RegType::String);
+            else if (key.value(valueName))
+                ok = ok && key.removeValue(valueName);
+        };
+        text("OAuthProvider", oauth.provider);
+        text("OAuthClientId", oauth.clientId);
+        text("OAuthClientSecret", oauth.clientSecret);
+        text("OAuthAuthorizeUrl", oauth.authorizeUrl);
+        text("OAuthTokenUrl", oauth.tokenUrl);
+        text("OAuthScope", oauth.scope);
+        text("TokenCommand", oauth.tokenCommand);
+        return ok;
+    });
+    if (stored)
+        m_accounts[i].OAuth = oauth;
+    return stored;
+}
+
+POPConfig::PasswordLookup POPConfig::LookUpRefreshToken(int i) const
+{
+    const Account *a = account(i);
+    if (!a)
+        return {};
+    if (!a->RefreshTokenInKeyring)
+        return {true, UnscramblePassword(a->RefreshToken), {}};
+    if (!m_services.vault)
+        return {false, {}, QStringLiteral("no keyring")};
+    const PasswordVault::Result result = m_services.vault->read(refreshTokenEntry(a->Name));
+    if (result.status == PasswordVault::Status::NotFound)
+        return {true, {}, {}};
+    if (result.status != PasswordVault::Status::Ok)
+        return {false, {}, result.error};
+    return {true, result.password, {}};
+}
+
+bool POPConfig::RefreshTokenInKeyring(int i) const
+{
+    return account(i) && account(i)->RefreshTokenInKeyring;
+}
+
+std::optional<QString> POPConfig::setRefreshToken(int i, const QString &token)
+{
+    if (!account(i))
+        return QStringLiteral("no such account");
+    Account &a = m_accounts[i];
+    const RegistryKey key = settingsKey().subKey(kAccounts).subKey(a.Name);
+    if (!key.isValid())
+        return QStringLiteral("the account is gone");
+    const QString entry = refreshTokenEntry(a.Name);
+    if (m_UseKeyring && !token.isEmpty() && KeyringAvailable()) {
+        const PasswordVault::Result written = m_services.vault->write(entry, token);
+        if (written.status == PasswordVault::Status::Ok) {
+            const bool stored = m_services.store.transaction([&] {
+                return (!key.value(QStringLiteral("OAuthRefreshToken")) ||
+                        key.removeValue(QStringLiteral("OAuthRefreshToken"))) &&
+                       put(key, QStringLiteral("OAuthRefreshTokenInKeyring"), 1, RegType::DWord);
+            });
+            if (!stored)
+                return QStringLiteral("the settings cannot be written");
+            a.RefreshToken.clear();
+            a.RefreshTokenInKeyring = true;
+            return std::nullopt;
+        }
+        // A keyring that refuses leaves the token in the store, as a password.
+    }
+    const QString scrambled = token.isEmpty() ? QString() : ScramblePassword(token);
+    const bool stored = m_services.store.transaction([&] {
+        const bool kept = scrambled.isEmpty() ? (!key.value(QStringLiteral("OAuthRefreshToken")) ||
+                                                 key.removeValue(QStringLiteral("OAuthRefreshToken")))
+                                              : put(key, QStringLiteral("OAuthRefreshToken"), scrambled, RegType::String);
+        return kept && (!key.value(QStringLiteral("OAuthRefreshTokenInKeyring")) ||
+                        key.removeValue(QStringLiteral("OAuthRefreshTokenInKeyring")));
+    });
+    if (!stored)
+        return QStringLiteral("the settings cannot be written");
+    if (a.RefreshTokenInKeyring && m_services.vault)
+        m_services.vault->remove(entry);
+    a.RefreshToken = scrambled;
+    a.RefreshTokenInKeyring = false;
+    return std::nullopt;
 }
 bool POPConfig::AcctSel(int i) const
 {
@@ -677,6 +834,9 @@ bool POPConfig::EditAccount(int i, const AccountFields &fields)
         return false;
     const QString oldName = AccountName(i);
     const bool wasInKeyring = PasswordInKeyring(i);
+    // A refresh token in the keyring is kept under the account's name: a rename carries it over.
+    const bool renaming = fields.name != oldName;
+    const PasswordLookup refresh = renaming && RefreshTokenInKeyring(i) ? LookUpRefreshToken(i) : PasswordLookup();
     const bool edited = m_services.store.transaction([&] {
         const RegistryKey accounts = settingsKey().subKey(kAccounts);
         const bool renamed = fields.name != oldName;
@@ -709,6 +869,13 @@ bool POPConfig::EditAccount(int i, const AccountFields &fields)
         m_services.vault->remove(oldName);
     if (m_UseKeyring)
         moveToKeyring(fields.name);
+    if (refresh.ok && m_services.vault) {
+        for (int j = 0; j < m_accounts.size(); ++j) {
+            if (m_accounts[j].Name == fields.name)
+                setRefreshToken(j, refresh.password);
+        }
+        m_services.vault->remove(refreshTokenEntry(oldName));
+    }
     return true;
 }
 
@@ -733,8 +900,12 @@ AccountNameProblem POPConfig::accountNameProblem(const QString &name, int except
 void POPConfig::DeleteAccount(const QString &AccName)
 {
     for (const Account &a : std::as_const(m_accounts)) {
-        if (a.PasswordInKeyring && m_services.vault && a.Name.compare(AccName, Qt::CaseInsensitive) == 0)
+        if (!m_services.vault || a.Name.compare(AccName, Qt::CaseInsensitive) != 0)
+            continue;
+        if (a.PasswordInKeyring)
             m_services.vault->remove(a.Name);
+        if (a.RefreshTokenInKeyring)
+            m_services.vault->remove(refreshTokenEntry(a.Name));
     }
     settingsKey().subKey(kAccounts).removeSubKey(AccName);
     settingsKey().subKey(kKnownMessages).removeValue(AccName);

@@ -187,6 +187,24 @@ public:
     // Stores the fingerprint at once in the kept form; empty text removes it. Text that is not a
     // SHA-256 fingerprint changes nothing.
     void setTrustedCertificate(int i, const QString &fingerprint);
+    // The account's OAuth 2.0 settings; the defaults (password log-in) outside the accounts.
+    OAuthAccount OAuth(int i) const;
+    // Stores them at once in one change; empty texts remove their values. False when i is no
+    // account or the store refused.
+    bool setOAuth(int i, const OAuthAccount &oauth);
+    // The refresh token from the store or the keyring: ok with empty text when the account has
+    // none (was never signed in), not ok when the keyring cannot give it.
+    PasswordLookup LookUpRefreshToken(int i) const;
+    bool RefreshTokenInKeyring(int i) const;
+    // Keeps a new refresh token (empty: forgets it): in the keyring when passwords live there and
+    // it takes it, else scrambled in the store. The reason when it could not be kept.
+    std::optional<QString> setRefreshToken(int i, const QString &token);
+    // The keyring entry of an account's refresh token. Account names hold no backslash, so it
+    // cannot be an account's own entry.
+    static QString refreshTokenEntry(const QString &accountName)
+    {
+        return accountName + QStringLiteral("\\OAuthRefreshToken");
+    }
     bool AcctSel(int i) const;
     void setAcctSel(int i, bool yn);
 
@@ -228,6 +246,7 @@ private:
     void LoadAddedSettings(const RegistryKey &settings);
     // Moves account i's password into the keyring or back to the store; the reason when it cannot.
     std::optional<QString> MovePassword(int i, bool toKeyring);
+    std::optional<QString> MoveRefreshToken(int i, bool toKeyring);
     QStringList MovePasswords(bool toKeyring);
     void moveToKeyring(const QString &name);
     void EnsureSettingsTree();

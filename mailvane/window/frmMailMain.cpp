@@ -6,7 +6,10 @@
 #include "dialogs/frmMailvaneConfig.h"
 #include "main/CheckCycle.h"
 #include "main/ColumnLayout.h"
+#include "platform/AccessTokens.h"
+#include "platform/OAuthSignIn.h"
 #include "platform/Prompter.h"
+#include "settings/OAuthProviders.h"
 
 #include "BasicPOP.h"
 #include "CvSysTrayControl.h"
@@ -137,7 +140,7 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     m_cycle = std::make_unique<CheckCycle>(
         *m_bp1, m_list, *this,
         CheckServices{m_env.connectivity, m_env.dialer, m_env.soundPlayer, m_env.beeper, m_env.prompter,
-                      m_env.notifier});
+                      m_env.notifier, m_env.tokens});
     m_commands =
         std::make_unique<ListCommands>(*m_bp1, m_list, *this, *m_cycle, *this,
                                        ListCommandServices{m_env.beeper, m_env.prompter, m_env.launcher});
@@ -155,6 +158,13 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
             Qt::DirectConnection);
     connect(ui->mnuShow, &QAction::triggered, this, &frmMailMain::mnuShow_Click);
     connect(m_cycle.get(), &CheckCycle::showListRequested, this, &frmMailMain::ShowList);
+    connect(m_cycle.get(), &CheckCycle::signInNeeded, this, [this](const QString &account) {
+        if (!m_signInNeeded.contains(account) && !m_signInOffered.contains(account))
+            m_signInNeeded << account;
+    });
+    // Asked once the check is over: a question during it would hold the cycle.
+    connect(m_cycle.get(), &CheckCycle::checkFinished, this,
+            [this] { QTimer::singleShot(0, this, &frmMailMain::offerSignIn); });
     connect(ui->mnuConfig, &QAction::triggered, this, &frmMailMain::OpenConfiguration);
     connect(ui->mnuCheck, &QAction::triggered, m_cycle.get(), &CheckCycle::RequestCheck);
     connect(ui->mnuHelp, &QAction::triggered, this, &frmMailMain::mnuHelp_Click);
@@ -559,6 +569,51 @@ void frmMailMain::ExitProgram()
     m_config.reset();
     m_commands->Cancel();
     emit exitRequested();
+}
+
+void frmMailMain::offerSignIn()
+{
+    while (!m_signInNeeded.isEmpty() && m_config && !m_cycle->Busy()) {
+        const QString name = m_signInNeeded.takeFirst();
+        m_signInOffered << name;
+        int index = -1;
+        for (int i = 0; i < m_config->NumberOfAccounts(); ++i) {
+            if (m_config->AccountName(i) == name)
+                index = i;
+        }
+        if (index < 0 ||
+            !m_env.prompter.question(QStringLiteral("Sign in again"),
+                                     name + QStringLiteral(": the provider no longer accepts this account's sign-in.\n"
+                                                           "Sign in again now? The provider's page opens in your "
+                                                           "browser.")))
+            continue;
+        OAuthSignIn flow;
+        connect(&flow, &OAuthSignIn::authorizationUrl, this, [this](const QUrl &url) {
+            if (m_env.openUrl)
+                m_env.openUrl(url);
+            else
+                QDesktopServices::openUrl(url);
+        });
+        const POPConfig *config = m_config.get();
+        m_cycle->setBusy(true); // no check starts while the browser is awaited
+        const TokenResult result = flow.run({name, m_config->UserName(index), withProviderDefaults(m_config->OAuth(index)),
+                                             {}, m_config->Timeout()});
+        m_cycle->setBusy(false);
+        // The settings replaced meanwhile (the configuration dialog): the index may name another account.
+        if (m_config.get() != config)
+            return;
+        if (!result.ok()) {
+            if (result.status != TokenResult::Status::Cancelled)
+                m_env.prompter.message(QStringLiteral("Sign in"), name + QStringLiteral(": ") + result.error);
+            continue;
+        }
+        if (const std::optional<QString> why = m_config->setRefreshToken(index, result.refreshToken))
+            m_env.prompter.message(QStringLiteral("Sign in"),
+                                   name + QStringLiteral(": the sign-in cannot be kept: ") + *why);
+        else if (m_env.tokens)
+            m_env.tokens->remember(name, result.accessToken, result.expiresIn);
+        m_signInOffered.removeAll(name);
+    }
 }
 
 #include "moc_frmMailMain.cpp"

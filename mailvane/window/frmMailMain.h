@@ -33,6 +33,8 @@ class BasicPOP;
 class Beeper;
 } // namespace wrenkit
 
+class TokenSource;
+
 namespace Ui
 {
 class frmMailMain;
@@ -58,6 +60,8 @@ struct MainWindowEnvironment {
     int timerIntervalMs = 60000;
     // The desktop notification of new mail; none when null.
     DesktopNotifier *notifier = nullptr;
+    // Access tokens of the OAuth accounts; none: they count as not signed in.
+    TokenSource *tokens = nullptr;
 };
 
 // The main window: the message list, the toolbar, the status bar, the notification-area icon, the
@@ -120,6 +124,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // After a check: asks, once per account and run, whether to sign in again an OAuth account
+    // whose sign-in expired; only a Yes opens the browser.
+    void offerSignIn();
+    QStringList m_signInNeeded;
+    QStringList m_signInOffered;
     void Form_Load();
     // ApplyMinStyle; false when it left the window and the icon as they were.
     bool applyMinStyle();

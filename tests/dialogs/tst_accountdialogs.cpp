@@ -1,10 +1,16 @@
+#include "AuthorizationServer.h"
 #include "DialogHarness.h"
 
 #include "dialogs/frmAccEdit.h"
 #include "dialogs/frmAddAcc.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QLabel>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
 
 using testsupport::child;
@@ -44,6 +50,7 @@ private slots:
     void editRefuses();
     void editWithoutAccountAdds();
     void helpOpensTheManual();
+    void oauthChoiceSignsInAndStores();
 };
 
 void TestAccountDialogs::addStoresTheAccount_data()
@@ -242,6 +249,68 @@ void TestAccountDialogs::helpOpensTheManual()
     QVERIFY(QTest::qWaitForWindowActive(&edit));
     QTest::keyClick(child<QLineEdit>(edit, "txtHost"), Qt::Key_F1);
     QCOMPARE(h.helpPages, QStringList(2, QStringLiteral("configuration.html#account-dialogs")));
+}
+
+
+// OAuth 2.0 in the account dialogs: the choice hides the password, a provider fills the server
+// from its preset, Sign in runs the flow in the browser (a stand-in that agrees at once), and the
+// account is stored with its sign-in.
+void TestAccountDialogs::oauthChoiceSignsInAndStores()
+{
+    testsupport::AuthorizationServer authority;
+    QVERIFY2(authority.isRunning(), qPrintable(authority.error()));
+    DialogHarness harness;
+    DialogServices services = harness.services();
+    QNetworkAccessManager browser;
+    browser.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    services.openUrl = [&](const QUrl &url) {
+        QNetworkReply *reply = browser.get(QNetworkRequest(url));
+        QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    };
+    frmAddAcc add(services);
+    add.show();
+    auto *authentication = child<QComboBox>(add, "cmbAuthentication");
+    auto *provider = child<QComboBox>(add, "cmbProvider");
+    QVERIFY(child<QLineEdit>(add, "txtPassword")->isVisible());
+    QVERIFY(!provider->isVisible());
+    authentication->setCurrentIndex(1);
+    QVERIFY(!child<QLineEdit>(add, "txtPassword")->isVisible());
+    QVERIFY(provider->isVisible());
+    QVERIFY(!child<QLineEdit>(add, "txtTokenUrl")->isVisible());
+    QCOMPARE(child<QLabel>(add, "lblSignInState")->text(), QString("Not signed in"));
+
+    provider->setCurrentIndex(provider->findData("google"));
+    QCOMPARE(child<QLineEdit>(add, "txtHost")->text(), QString("pop.gmail.com"));
+    QCOMPARE(child<QLineEdit>(add, "txtPort")->text(), QString("995"));
+    QCOMPARE(child<QComboBox>(add, "cmbSecurity")->currentIndex(), 2);
+
+    provider->setCurrentIndex(provider->findData("other"));
+    QVERIFY(child<QLineEdit>(add, "txtTokenUrl")->isVisible());
+    child<QLineEdit>(add, "txtAuthorizeUrl")->setText(authority.url("/authorize").toString());
+    child<QLineEdit>(add, "txtTokenUrl")->setText(authority.url("/token").toString());
+    child<QLineEdit>(add, "txtScope")->setText("mail offline_access");
+    child<QLineEdit>(add, "txtClientId")->setText("mailvane-test");
+    child<QLineEdit>(add, "txtAccName")->setText("Work");
+    child<QLineEdit>(add, "txtUserName")->setText("alice");
+    child<QPushButton>(add, "cmdSignIn")->click();
+    QCOMPARE(child<QLabel>(add, "lblSignInState")->text(), QString("Signed in as alice"));
+    QCOMPARE(harness.messages(), QStringList());
+    QCOMPARE(authority.log().value("problems").toArray(), QJsonArray());
+
+    child<QPushButton>(add, "cmdAdd")->click();
+    QCOMPARE(add.result(), int(QDialog::Accepted));
+    const auto stored = harness.stored();
+    QCOMPARE(stored->OAuth(0).authentication, 1);
+    QCOMPARE(stored->OAuth(0).provider, QString("other"));
+    QCOMPARE(stored->OAuth(0).tokenUrl, authority.url("/token").toString());
+    QVERIFY(stored->LookUpRefreshToken(0).password.startsWith("rt-"));
+
+    frmAccEdit edit(services);
+    edit.setAccIndex(0);
+    edit.show();
+    QCOMPARE(child<QComboBox>(edit, "cmbAuthentication")->currentIndex(), 1);
+    QCOMPARE(child<QLabel>(edit, "lblSignInState")->text(), QString("Signed in as alice"));
+    QVERIFY(!child<QLineEdit>(edit, "txtPassword")->isVisible());
 }
 
 QTEST_MAIN(TestAccountDialogs)

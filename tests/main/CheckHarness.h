@@ -23,6 +23,7 @@ struct CheckHarness
     RecordingDialer dialer;
     RecordingSoundPlayer sound;
     RecordingBeeper beeper;
+    ScriptedTokenSource tokens;
     wrenkit::BasicPOP bp1;
     MessageListModel list;
     TextStatusSink status;
@@ -37,7 +38,7 @@ struct CheckHarness
     // tickMs shortens the POP3 control's one-second ticks, and so the time-outs of the settings.
     // notifier: the desktop notifications, none when null.
     explicit CheckHarness(int tickMs = 1000, DesktopNotifier *notifier = nullptr)
-        : cycle(bp1, list, status, {connectivity, dialer, sound, beeper, temp.prompter, notifier})
+        : cycle(bp1, list, status, {connectivity, dialer, sound, beeper, temp.prompter, notifier, &tokens})
     {
         bp1.setTickInterval(tickMs);
         QObject::connect(&cycle, &CheckCycle::messageRejected, [this](const RejectedMessage &m) { rejected << m; });

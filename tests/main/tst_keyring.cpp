@@ -31,6 +31,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void passwordsMoveIntoTheKeyringAndBack();
+    void refreshTokenInTheKeyringNotInTheStore();
     void onByDefaultWhenAKeyringIsThere();
     void checkLogsInWithTheKeyringPassword();
     void renamedOrDeletedAccountMovesItsEntry();
@@ -142,6 +143,36 @@ void TestKeyring::passwordsMoveIntoTheKeyringAndBack()
     QCOMPARE(accountValue(temp, "Work", "Password")->text(), QString());
     QVERIFY(temp.prompter.calls.isEmpty());
     config.DeleteAccount("Work");
+}
+
+void TestKeyring::refreshTokenInTheKeyringNotInTheStore()
+{
+    TempStore temp;
+    addAccount(temp, "Mail", "", 995, true);
+    POPConfig config({temp.store(), temp.prompter, temp.autostart, &m_vault});
+    QCOMPARE(config.setRefreshToken(0, "1//refresh-token"), std::nullopt);
+    QVERIFY(config.RefreshTokenInKeyring(0));
+    QVERIFY(!accountValue(temp, "Mail", "OAuthRefreshToken"));
+    QCOMPARE(m_vault.read(POPConfig::refreshTokenEntry("Mail")).password, QString("1//refresh-token"));
+    QCOMPARE(POPConfig({temp.store(), temp.prompter, temp.autostart, &m_vault}).LookUpRefreshToken(0).password,
+             QString("1//refresh-token"));
+
+    // Out of the keyring with the passwords, scrambled in the store; and back in.
+    config.setUseKeyring(false);
+    config.SaveConfig();
+    QVERIFY(!config.RefreshTokenInKeyring(0));
+    const QString stored = accountValue(temp, "Mail", "OAuthRefreshToken")->text();
+    QVERIFY(!stored.isEmpty() && !stored.contains("refresh-token"));
+    QCOMPARE(m_vault.read(POPConfig::refreshTokenEntry("Mail")).status, PasswordVault::Status::NotFound);
+    QCOMPARE(config.LookUpRefreshToken(0).password, QString("1//refresh-token"));
+    config.setUseKeyring(true);
+    config.SaveConfig();
+    QVERIFY(!accountValue(temp, "Mail", "OAuthRefreshToken"));
+    QCOMPARE(config.LookUpRefreshToken(0).password, QString("1//refresh-token"));
+
+    config.DeleteAccount("Mail");
+    QCOMPARE(m_vault.read(POPConfig::refreshTokenEntry("Mail")).status, PasswordVault::Status::NotFound);
+    QVERIFY(temp.prompter.calls.isEmpty());
 }
 
 void TestKeyring::onByDefaultWhenAKeyringIsThere()

@@ -54,6 +54,7 @@ private slots:
     void security_data();
     void security();
     void setSecurityWritesAtOnce();
+    void oauthSettingsAndRefreshToken();
     void trustedCertificate_data();
     void trustedCertificate();
     void setTrustedCertificateKeepsOneForm();
@@ -550,6 +551,53 @@ void TestPOPConfig::setSecurityWritesAtOnce()
     settings(temp).subKey(QStringLiteral("Accounts")).removeSubKey(QStringLiteral("acc"));
     config.setSecurity(0, 2);
     QVERIFY(!account(temp, QStringLiteral("acc")).isValid());
+}
+
+// The OAuth values are written at once, as their registry types, and come back on a new load; a
+// refresh token without a keyring is scrambled in the store, and forgetting it removes it. A
+// rename keeps it.
+void TestPOPConfig::oauthSettingsAndRefreshToken()
+{
+    TempStore temp;
+    POPConfig config(temp.services());
+    config.AddAccount(QStringLiteral("acc"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral(""));
+    QCOMPARE(config.OAuth(0), OAuthAccount());
+    OAuthAccount on;
+    on.authentication = 1;
+    QVERIFY(!config.setOAuth(1, on));
+    const OAuthAccount oauth{1,
+                             QStringLiteral("other"),
+                             QStringLiteral("client-1"),
+                             QStringLiteral("shh"),
+                             QStringLiteral("https://id.example/authorize"),
+                             QStringLiteral("https://id.example/token"),
+                             QStringLiteral("mail offline_access"),
+                             QString()};
+    QVERIFY(config.setOAuth(0, oauth));
+    QCOMPARE(config.OAuth(0), oauth);
+    const RegistryKey key = account(temp, QStringLiteral("acc"));
+    QCOMPARE(key.value(QStringLiteral("Authentication"))->type, RegType::DWord);
+    QCOMPARE(key.value(QStringLiteral("OAuthTokenUrl"))->type, RegType::String);
+    QVERIFY(!key.value(QStringLiteral("TokenCommand")));
+    QCOMPARE(POPConfig(temp.services()).OAuth(0), oauth);
+
+    QCOMPARE(config.LookUpRefreshToken(0).ok, true);
+    QCOMPARE(config.LookUpRefreshToken(0).password, QString());
+    QCOMPARE(config.setRefreshToken(0, QStringLiteral("1//refresh")), std::nullopt);
+    const QString stored = key.value(QStringLiteral("OAuthRefreshToken"))->text();
+    QVERIFY(!stored.isEmpty() && !stored.contains(QStringLiteral("refresh")));
+    QCOMPARE(POPConfig(temp.services()).LookUpRefreshToken(0).password, QStringLiteral("1//refresh"));
+
+    QVERIFY(config.EditAccount(0, AccountFields{QStringLiteral("renamed"), QStringLiteral("h"), QStringLiteral("u"), {}}));
+    QCOMPARE(config.OAuth(0), oauth);
+    QCOMPARE(config.LookUpRefreshToken(0).password, QStringLiteral("1//refresh"));
+    QCOMPARE(config.setRefreshToken(0, QString()), std::nullopt);
+    QVERIFY(!account(temp, QStringLiteral("renamed")).value(QStringLiteral("OAuthRefreshToken")));
+    QCOMPARE(POPConfig(temp.services()).LookUpRefreshToken(0).password, QString());
+
+    // A stored mode other than 0 never falls back to sending the password.
+    account(temp, QStringLiteral("renamed")).overwriteValue(QStringLiteral("Authentication"), 7);
+    QCOMPARE(POPConfig(temp.services()).OAuth(0).authentication, 1);
 }
 
 void TestPOPConfig::trustedCertificate_data()

@@ -210,11 +210,14 @@ void TestRegFile::commandLineTool()
             QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0\\Accounts\\Work"));
         work.overwriteValue(QStringLiteral("Password"), QString());
         work.addValue(QStringLiteral("PasswordInKeyring"), 1, RegType::DWord);
+        work.addValue(QStringLiteral("OAuthRefreshTokenInKeyring"), 1, RegType::DWord);
         target.close();
     }
     const QByteArray withKeyring = run(target.path(), {QStringLiteral("export")})->readAllStandardOutput();
     QVERIFY2(withKeyring.startsWith("REGEDIT4\n; The passwords of these accounts live in the desktop keyring "
-                                    "and are not exported: Work\n"),
+                                    "and are not exported: Work\n"
+                                    "; The sign-ins (OAuth refresh tokens) of these accounts live in the desktop "
+                                    "keyring and are not exported: Work\n"),
              withKeyring.constData());
     QVERIFY(withKeyring.contains("\"Password\"=\"\"\n"));
     QCOMPARE(run(target.path(), {QStringLiteral("import"), QStringLiteral("-")}, withKeyring)->exitCode(), 0);
@@ -234,6 +237,9 @@ void TestRegFile::accountSecurityThroughTheTool()
                           QStringLiteral("p"));
         config.setSecurity(1, 2);
         config.setTrustedCertificate(1, fingerprint.toUpper());
+        config.setOAuth(1, OAuthAccount{1, "google", "id-1", "secret-1", "https://a.example/auth",
+                                        "https://a.example/token", "https://mail.google.com/", "get-token"});
+        config.setRefreshToken(1, "1//refresh-token");
     }
     source.close();
     TempStore target;
@@ -261,6 +267,13 @@ void TestRegFile::accountSecurityThroughTheTool()
     QCOMPARE(config.Security(1), 2);
     QCOMPARE(config.Port(1), 995);
     QCOMPARE(config.TrustedCertificate(1), fingerprint);
+    // The OAuth values too; the refresh token travels scrambled, as the password does.
+    QVERIFY(text.contains("\"Authentication\"=dword:00000001\n"));
+    QVERIFY(!text.contains("1//refresh-token"));
+    QCOMPARE(config.OAuth(1).tokenCommand, QStringLiteral("get-token"));
+    QCOMPARE(config.OAuth(1).clientSecret, QStringLiteral("secret-1"));
+    QCOMPARE(config.LookUpRefreshToken(1).password, QStringLiteral("1//refresh-token"));
+    QCOMPARE(config.OAuth(0).authentication, 0);
     QCOMPARE(config.Security(0), 0);
     QCOMPARE(config.Port(0), 110);
     QCOMPARE(config.TrustedCertificate(0), QString());

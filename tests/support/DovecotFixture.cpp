@@ -478,14 +478,14 @@ state_dir = %1/state
 log_path = %1/dovecot.log
 %5
 disable_plaintext_auth = no
-auth_mechanisms = plain
+auth_mechanisms = %7
 auth_verbose = yes
 auth_failure_delay = 0
 default_login_user = nobody
 default_internal_user = root
 first_valid_uid = 1
 mail_location = maildir:%1/mail/%u
-passdb {
+%8passdb {
   driver = passwd-file
   args = %1/passwd
 }
@@ -516,7 +516,22 @@ service anvil {
                                .arg(m_mailUid)
                                .arg(m_mailGid)
                                .arg(tls)
-                               .arg(tlsPort());
+                               .arg(tlsPort())
+                               .arg(m_introspectionUrl.isEmpty() ? QStringLiteral("plain")
+                                                                 : QStringLiteral("plain xoauth2 oauthbearer"))
+                               .arg(m_introspectionUrl.isEmpty()
+                                        ? QString()
+                                        : QStringLiteral("passdb {\n  driver = oauth2\n  mechanisms = xoauth2 "
+                                                         "oauthbearer\n  args = %1/oauth2.conf\n}\n")
+                                              .arg(dir));
+    if (!m_introspectionUrl.isEmpty()) {
+        QFile oauth2(path(QStringLiteral("oauth2.conf")));
+        const QByteArray settings = "introspection_mode = post\nintrospection_url = " + m_introspectionUrl.toUtf8() +
+                                    "\nusername_attribute = username\nactive_attribute = active\n"
+                                    "active_value = true\n";
+        if (!oauth2.open(QIODevice::WriteOnly) || oauth2.write(settings) < 0)
+            qWarning("DovecotFixture: cannot write %s", qPrintable(oauth2.fileName()));
+    }
     QFile file(path(QStringLiteral("dovecot.conf")));
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
         qWarning("DovecotFixture: cannot write %s", qPrintable(file.fileName()));

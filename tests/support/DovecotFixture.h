@@ -57,6 +57,11 @@ public:
     QString caCertificatePath() const { return path(QStringLiteral("tls/ca.crt")); }
     QString serverCertificatePath() const { return path(QStringLiteral("tls/server.crt")); }
 
+    // Lets the server also take OAuth 2.0 bearer tokens (SASL XOAUTH2 and OAUTHBEARER) through its
+    // oauth2 passdb, which asks this RFC 7662 introspection endpoint (POST) of every token; the
+    // endpoint's "username" must be the user logging in. For the next start().
+    void setOAuth2Introspection(const QString &url) { m_introspectionUrl = url; }
+
     // Starts the server and waits until it greets. On failure returns false with the reason
     // (and the log) in *error.
     bool start(QString *error = nullptr);
@@ -111,6 +116,7 @@ private:
     bool m_running = false;
     int m_delivered = 0;
     QString m_startOutput;
+    QString m_introspectionUrl;
     uid_t m_mailUid = 0;
     gid_t m_mailGid = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AccessTokens.h"
 #include "platform/Beeper.h"
 #include "platform/Connectivity.h"
 #include "platform/Dialer.h"
@@ -50,6 +51,38 @@ class RecordingBeeper : public Beeper
 public:
     int beeps = 0;
     void beep() override { ++beeps; }
+};
+
+// Answers every request for an access token with the result a test sets, and records the accounts
+// asked for.
+class ScriptedTokenSource : public TokenSource
+{
+public:
+    TokenResult answer{TokenResult::Status::Ok, QStringLiteral("scripted-token"), {}, 3600, {}};
+    QList<TokenAccount> asked;
+    int cancels = 0;
+    TokenSource *forward = nullptr; // when set, asks this one instead of answering
+    TokenResult accessToken(const TokenAccount &account) override
+    {
+        asked << account;
+        return forward ? forward->accessToken(account) : answer;
+    }
+    void remember(const QString &account, const QString &token, qint64 expiresIn) override
+    {
+        if (forward)
+            forward->remember(account, token, expiresIn);
+    }
+    void forget(const QString &account) override
+    {
+        if (forward)
+            forward->forget(account);
+    }
+    void cancel() override
+    {
+        ++cancels;
+        if (forward)
+            forward->cancel();
+    }
 };
 
 } // namespace testsupport

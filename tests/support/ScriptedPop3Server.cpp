@@ -1,5 +1,10 @@
 #include "ScriptedPop3Server.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace testsupport {
@@ -15,6 +20,40 @@ ScriptedPop3Server::~ScriptedPop3Server()
     // The sockets die with m_server, after the members their handlers use.
     for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>())
         socket->disconnect(this);
+}
+
+void ScriptedPop3Server::Listener::incomingConnection(qintptr descriptor)
+{
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    if (!tls.isNull()) {
+        socket->setSslConfiguration(tls);
+        socket->startServerEncryption();
+    }
+    addPendingConnection(socket);
+}
+
+QSslConfiguration ScriptedPop3Server::selfSignedTls()
+{
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+                   "-keyout", dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
+    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return {};
+    QFile keyFile(dir.filePath("key.pem"));
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(dir.filePath("cert.pem"));
+    if (certificates.isEmpty() || !keyFile.open(QIODevice::ReadOnly))
+        return {};
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(certificates.first());
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return tls;
 }
 
 ScriptedPop3Server &ScriptedPop3Server::send(const QByteArray &bytes, int delayMs)

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -21,6 +22,12 @@ public:
     ~ScriptedPop3Server() override;
 
     quint16 port() const { return m_server.serverPort(); }
+    // From the next connection on, the server speaks TLS from the first byte with this
+    // configuration (its certificate and key).
+    void useTls(const QSslConfiguration &tls) { m_server.tls = tls; }
+    // A self-signed certificate for "localhost" and its key, made with openssl; a null
+    // configuration when openssl is missing or fails.
+    static QSslConfiguration selfSignedTls();
 
     // S: sends bytes as one chunk, delayMs after the previous step.
     ScriptedPop3Server &send(const QByteArray &bytes, int delayMs = 0);
@@ -66,7 +73,18 @@ private:
     void onReadyRead();
     void advance();
 
-    QTcpServer m_server;
+    // Hands out QSslSocket connections: plain unless a TLS configuration is set.
+    class Listener : public QTcpServer
+    {
+    public:
+        using QTcpServer::QTcpServer;
+        QSslConfiguration tls;
+
+    protected:
+        void incomingConnection(qintptr descriptor) override;
+    };
+
+    Listener m_server;
     QPointer<QTcpSocket> m_socket;
     QList<Step> m_steps;
     QList<QByteArray> m_pendingLines;

@@ -54,6 +54,7 @@ struct WindowHarness {
     bool keysAvailable = true;
     int timerIntervalMs = 60000;
     QList<QUrl> opened;
+    std::function<void(const QUrl &)> onOpen; // acts on an opened address (a stand-in browser)
     // Runs in place of the configuration dialog.
     std::function<void(QWidget *)> configDialog;
     std::unique_ptr<frmMailMain> window;
@@ -85,7 +86,11 @@ struct WindowHarness {
                                                   std::make_unique<wrenkit::NullBeeper>());
         window = std::make_unique<frmMailMain>(
             MainWindowEnvironment{temp.services(), connectivity, dialer, sound, beeper, temp.prompter,
-                                  launcher, [this](const QUrl &url) { opened << url; },
+                                  launcher, [this](const QUrl &url) {
+                                      opened << url;
+                                      if (onOpen)
+                                          onOpen(url);
+                                  },
                                   [this] { return trayAvailable; }, std::move(tray), std::move(hotKey),
                                   [this](QWidget *parent) {
                                       if (configDialog)

@@ -1,5 +1,6 @@
 // The main window on Qt's offscreen platform: timer, minimise styles, tray menu, columns, list
 // menu and the commands that reach the window.
+#include "AuthorizationServer.h"
 #include "ScriptedPop3Server.h"
 #include "WindowHarness.h"
 #include "main/CheckCycle.h"
@@ -7,7 +8,10 @@
 
 #include <QAccessible>
 #include <QHeaderView>
+#include <QJsonArray>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QToolBar>
 #include <QToolTip>
@@ -51,6 +55,7 @@ class TestMailMain : public QObject
 {
     Q_OBJECT
 private slots:
+    void expiredSignInIsOfferedOnceAfterTheCheck();
     void timer_data();
     void timer();
     void timerRunsAtTheGivenInterval();
@@ -657,6 +662,54 @@ void TestMailMain::exitEndsAtOnce()
     QVERIFY(!w.isVisible());
     QVERIFY(!h.shell->shown);
     QCOMPARE(w.Config(), nullptr);
+}
+
+// An OAuth account that needs a new sign-in: after the check the window asks once; No opens no
+// browser and is not asked again, Yes signs in (a stand-in browser agrees) and keeps the sign-in.
+void TestMailMain::expiredSignInIsOfferedOnceAfterTheCheck()
+{
+    testsupport::AuthorizationServer authority;
+    QVERIFY2(authority.isRunning(), qPrintable(authority.error()));
+    WindowHarness h;
+    h.addAccount("Mail");
+    {
+        POPConfig c(h.temp.services());
+        c.setSecurity(0, 2);
+        OAuthAccount oauth;
+        oauth.authentication = 1;
+        oauth.provider = "other";
+        oauth.clientId = "mailvane-test";
+        oauth.authorizeUrl = authority.url("/authorize").toString();
+        oauth.tokenUrl = authority.url("/token").toString();
+        QVERIFY(c.setOAuth(0, oauth));
+    }
+    QNetworkAccessManager browser;
+    browser.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    h.onOpen = [&](const QUrl &url) {
+        QNetworkReply *reply = browser.get(QNetworkRequest(url));
+        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    };
+    const auto questions = [&] {
+        return std::count_if(h.temp.prompter.calls.cbegin(), h.temp.prompter.calls.cend(),
+                             [](const RecordingPrompter::Call &call) { return call.title == "Sign in again"; });
+    };
+
+    frmMailMain &w = h.open();
+    h.temp.prompter.questionAnswer = false;
+    w.checkCycle().CheckMail();
+    QTRY_COMPARE(questions(), 1);
+    w.checkCycle().CheckMail();
+    QCoreApplication::processEvents();
+    QCOMPARE(questions(), 1);
+    QVERIFY(h.opened.isEmpty());
+
+    frmMailMain &again = h.open();
+    h.temp.prompter.questionAnswer = true;
+    again.checkCycle().CheckMail();
+    QTRY_VERIFY_WITH_TIMEOUT(POPConfig(h.temp.services()).LookUpRefreshToken(0).password.startsWith("rt-"), 20000);
+    QCOMPARE(questions(), 2);
+    QCOMPARE(h.opened.size(), 1);
+    QCOMPARE(authority.log().value("problems").toArray(), QJsonArray());
 }
 
 QTEST_MAIN(TestMailMain)

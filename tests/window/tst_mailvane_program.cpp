@@ -322,8 +322,8 @@ private slots:
         const QStringList boxes{"demo", server.host(), "alice", "wonderland", QString::number(server.port())};
         for (const QString &text : boxes)
             QVERIFY(xdotool({"type", "--delay", "20", text}) && xdotool({"key", "Tab"}));
-        // Past the security choice and "Test" to "Add Account".
-        QVERIFY(xdotool({"key", "Tab", "Tab"}));
+        // Past the security and authentication choices and "Test" to "Add Account".
+        QVERIFY(xdotool({"key", "Tab", "Tab", "Tab"}));
         QElapsedTimer adding;
         adding.start();
         QVERIFY(xdotool({"key", "space"}));

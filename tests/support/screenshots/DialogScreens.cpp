@@ -103,6 +103,18 @@ bool grabDialogScreens(const QDir &dir)
         ok = save(add, dir, QStringLiteral("account-add")) && ok;
     }
     {
+        // An Outlook.com account with OAuth 2.0, before its sign-in.
+        frmAddAcc add(services);
+        showSettled(add);
+        add.findChild<QLineEdit *>(QStringLiteral("txtAccName"))->setText(QStringLiteral("Outlook"));
+        add.findChild<QLineEdit *>(QStringLiteral("txtUserName"))->setText(QStringLiteral("ann@outlook.com"));
+        add.findChild<QComboBox *>(QStringLiteral("cmbAuthentication"))->setCurrentIndex(1);
+        add.findChild<QLineEdit *>(QStringLiteral("txtClientId"))
+            ->setText(QStringLiteral("00000000-0000-0000-0000-000000000000"));
+        QApplication::processEvents();
+        ok = save(add, dir, QStringLiteral("account-oauth")) && ok;
+    }
+    {
         frmAccEdit edit(services);
         edit.setAccIndex(1);
         showSettled(edit);
