@@ -4,6 +4,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/RegistryStore.h"
+#include "platform/SystemEvents.h"
 #include "platform/SystemViews.h"
 #include "window/MailvaneService.h"
 #include "window/Manual.h"
@@ -19,10 +20,6 @@
 
 int main(int argc, char *argv[])
 {
-    // Qt's own event dispatcher wakes up far more cheaply than GLib's, and the hot key samples the
-    // keyboard every 25 ms: idling costs a fifth of the CPU that way. A user's own choice wins.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
     {
         // The options are read before the window system is reached: --help works without a display.
         QCoreApplication options(argc, argv);
@@ -65,6 +62,9 @@ int main(int argc, char *argv[])
     XdgAutostartEntry autostart;
     PlatformServices services = PlatformServices::system(wrenkit::createSystemBeeper());
     SystemProcessLauncher launcher;
+    // Sleep from logind on the system bus ($DBUS_SYSTEM_BUS_ADDRESS when set), the network from Qt.
+    LogindSleepMonitor sleepMonitor;
+    NetworkInfoMonitor networkMonitor;
     frmMailMain window(MainWindowEnvironment{{store, prompter, autostart, services.vault.get()},
                                              *services.connectivity,
                                              *services.dialer,
@@ -78,7 +78,9 @@ int main(int argc, char *argv[])
                                              {},
                                              {},
                                              60000,
-                                             services.notifier.get()});
+                                             services.notifier.get(),
+                                             &sleepMonitor,
+                                             &networkMonitor});
     QObject::connect(&window, &frmMailMain::exitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

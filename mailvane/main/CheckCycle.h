@@ -95,6 +95,10 @@ public slots:
     void NotifyNewMail();
     // The toolbar's Cancel: closes the connection, which ends the wait in progress.
     void Cancel();
+    // Ends the check in progress as a whole (the machine is going to sleep): the connection closes
+    // as Cancel closes it, no further account or message is tried, and the check ends without a
+    // summary or notification. Deletions count only where the server confirmed them.
+    void EndCheck();
     // Another exchange on the same control (a deletion on the server) holds Busy meanwhile, so that
     // no check starts in its middle.
     void setBusy(bool busy) { m_busy = busy; }
@@ -102,10 +106,14 @@ public slots:
     // mode and trusted certificate. Errors until Busy clears name that account. False, with the
     // error reported, when the password cannot be had (a locked keyring): no log-in then.
     bool applyAccount(int i);
+    // The account of the exchange in progress (or of the last one), which errors name.
+    QString errorAccount() const { return m_errorAccount; }
     // Reports an error the way an Error event of the control is reported.
     void ReportError(const QString &text) { OnError(text); }
 
 signals:
+    // A check began (the list was emptied).
+    void checkStarted();
     void messageRejected(const RejectedMessage &message);
     // An error of the POP3 control, as the user was shown it: the account's name, ": ", the error.
     void errorReported(const QString &text);
@@ -114,6 +122,8 @@ signals:
     // The user clicked the desktop notification of new mail: the window has been made visible and
     // may now be brought to the front.
     void showListRequested();
+    // The desktop notification of new mail was sent, telling of these messages.
+    void desktopNotified(const QList<ListedMessage> &messages);
 
 private:
     void OnError(const QString &ErrorText);
@@ -144,4 +154,5 @@ private:
     QString m_lastError;
     QString m_errorAccount; // the account of the exchange that holds Busy, named in its errors
     bool m_cancelled = false;
+    bool m_ending = false; // EndCheck was called during this check
 };

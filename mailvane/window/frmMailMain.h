@@ -2,6 +2,9 @@
 
 #include "main/ListCommands.h"
 #include "main/MessageListModel.h"
+#include "main/NotificationActions.h"
+#include "main/RecheckScheduler.h"
+#include "main/TrayStatus.h"
 #include "main/StatusSink.h"
 #include "settings/POPConfig.h"
 
@@ -21,6 +24,8 @@ class CheckCycle;
 class Connectivity;
 class DesktopNotifier;
 class Dialer;
+class NetworkMonitor;
+class SleepMonitor;
 class ProcessLauncher;
 class Prompter;
 class SoundPlayer;
@@ -56,6 +61,12 @@ struct MainWindowEnvironment {
     int timerIntervalMs = 60000;
     // The desktop notification of new mail; none when null.
     DesktopNotifier *notifier = nullptr;
+    // Sleep and network changes that bring a check; none heard of when null.
+    SleepMonitor *sleepMonitor = nullptr;
+    NetworkMonitor *networkMonitor = nullptr;
+    // The settling delay, the one-a-minute bound and the wall clock of those checks (the tick
+    // interval is timerIntervalMs).
+    RecheckOptions recheck{};
 };
 
 // The main window: the message list, the toolbar, the status bar, the notification-area icon, the
@@ -76,6 +87,7 @@ public:
     int TickCount() const { return m_tickCount; }
     CheckCycle &checkCycle() { return *m_cycle; }
     ListCommands &listCommands() { return *m_commands; }
+    RecheckScheduler &recheckScheduler() { return *m_recheck; }
     MessageListModel &messageList() { return m_list; }
     wrenkit::BasicPOP &bp1() { return *m_bp1; }
     wrenkit::CvSysTrayControl &trayControl() { return *m_tray; }
@@ -122,6 +134,8 @@ private:
     void mnuShow_Click();
     void mnuHelp_Click();
     void setColumnWidths();
+    // The icon and tool tip for new mail or errors, in the icon where it stands.
+    void showTrayStatus();
     void setupToolbarIcons();
     void ensureSelection();
     bool trayAvailable() const;
@@ -137,6 +151,9 @@ private:
     std::unique_ptr<POPConfig> m_config;
     std::unique_ptr<CheckCycle> m_cycle;
     std::unique_ptr<ListCommands> m_commands;
+    std::unique_ptr<RecheckScheduler> m_recheck;
+    std::unique_ptr<NotificationActions> m_notificationActions;
+    std::unique_ptr<TrayStatus> m_trayStatus;
 
     bool m_configOpen = false;
     qint16 m_tickCount = 0;

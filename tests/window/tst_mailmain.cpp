@@ -34,6 +34,7 @@ private slots:
     void timer_data();
     void timer();
     void timerRunsAtTheGivenInterval();
+    void wallClockGapCountsAsMinutes();
     void firstStartShowsTheWindow_data();
     void firstStartShowsTheWindow();
     void applyMinStyle_data();
@@ -107,6 +108,35 @@ void TestMailMain::timerRunsAtTheGivenInterval()
     h.timerIntervalMs = 5;
     frmMailMain &w = h.open();
     QTRY_VERIFY(w.TickCount() >= 2);
+}
+
+// The machine slept for two intervals, so the timer did not tick: the next tick sees the wall
+// clock's gap and checks, once.
+void TestMailMain::wallClockGapCountsAsMinutes()
+{
+    WindowHarness h;
+    h.addAccount("A", false);
+    h.configure([](POPConfig &c) { c.setInterval(10); });
+    frmMailMain &w = h.open();
+    w.timer().stop();
+    int checks = 0;
+    connect(&w.checkCycle(), &CheckCycle::checkFinished, this, [&] { ++checks; });
+    const auto tick = [&] {
+        h.clock = h.clock.addSecs(60);
+        w.Timer1_Timer();
+    };
+
+    tick();
+    tick();
+    QCOMPARE(w.TickCount(), 2);
+    h.clock = h.clock.addSecs(20 * 60);
+    tick();
+    QCOMPARE(checks, 1);
+    QCOMPARE(w.TickCount(), 1);
+    for (int i = 0; i < 8; ++i)
+        tick();
+    QCOMPARE(checks, 1);
+    QCOMPARE(w.TickCount(), 9);
 }
 
 void TestMailMain::firstStartShowsTheWindow_data()
