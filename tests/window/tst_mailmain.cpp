@@ -1,8 +1,11 @@
 // The main window on Qt's offscreen platform: timer, minimise styles, tray menu, columns, list
 // menu and the commands that reach the window.
+#include "BasicPOP.h"
+#include "ScriptedPop3Server.h"
 #include "WindowHarness.h"
 #include "main/CheckCycle.h"
 #include "main/ColumnLayout.h"
+#include "platform/RegistryStore.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>
@@ -35,6 +38,7 @@ private slots:
     void timer();
     void timerRunsAtTheGivenInterval();
     void wallClockGapCountsAsMinutes();
+    void trayIconTellsNewMailAndErrors();
     void firstStartShowsTheWindow_data();
     void firstStartShowsTheWindow();
     void applyMinStyle_data();
@@ -137,6 +141,49 @@ void TestMailMain::wallClockGapCountsAsMinutes()
         tick();
     QCOMPARE(checks, 1);
     QCOMPARE(w.TickCount(), 9);
+}
+
+// After a check the icon shows new mail, or that the check failed, and its tool tip says how many
+// messages or which account; it changes where it stands.
+void TestMailMain::trayIconTellsNewMailAndErrors()
+{
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    for (const char *top : {"TOP 1 1", "TOP 2 1"})
+        server.expect(top).send("+OK\r\nFrom: Ann\r\nSubject: Hi\r\n\r\n.\r\n");
+    server.expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    const auto setPort = [&](quint16 port) {
+        h.temp.store()
+            .root(RegistryStore::Root::LocalMachine)
+            .subKey("Software\\Corvanta\\Mailvane 1.0\\Accounts\\A")
+            .addValue("Port", int(port), RegType::DWord);
+    };
+    setPort(server.port());
+    h.configure([](POPConfig &c) {
+        c.setPlay(0);
+        c.setShowList(0);
+    });
+    frmMailMain &w = h.open();
+    w.bp1().setTickInterval(20);
+    QVERIFY(h.shell->shown);
+    QCOMPARE(h.shell->toolTip, QString("Mailvane 1.1"));
+    const qint64 quiet = h.shell->icon.cacheKey();
+
+    w.checkCycle().CheckMail();
+    QCOMPARE(w.messageList().rowCount(), 2);
+    QCOMPARE(h.shell->toolTip, QString("Mailvane: 2 new message(s)"));
+    QVERIFY(h.shell->updates >= 1);
+    const qint64 newMail = h.shell->icon.cacheKey();
+    QVERIFY(newMail != quiet);
+
+    setPort(unusedPort());
+    w.OpenConfiguration(); // fresh settings, as the dialog's Done gives
+    w.checkCycle().CheckMail();
+    QCOMPARE(h.shell->toolTip, QString("Mailvane: error checking A"));
+    QVERIFY(h.shell->icon.cacheKey() != newMail && h.shell->icon.cacheKey() != quiet);
+    QVERIFY(h.shell->shown);
 }
 
 void TestMailMain::firstStartShowsTheWindow_data()
