@@ -49,8 +49,7 @@ PortalGlobalShortcut::PortalGlobalShortcut(QDBusConnection bus, QObject *parent)
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
     setState(State::Pending);
-    m_bus.connect(Service, Path, Interface, QStringLiteral("Activated"), this,
-                  SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    m_bus.connect(Service, Path, Interface, QStringLiteral("Activated"), this, SLOT(onActivated(QDBusMessage)));
 
     // Whether the portal offers the interface: its "version" property answers only then.
     QDBusMessage get = QDBusMessage::createMethodCall(Service, Path, QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -186,11 +185,15 @@ void PortalGlobalShortcut::onShortcutsBound(uint response, const QVariantMap &)
         setState(m_wanted ? State::Listening : State::Idle);
 }
 
-void PortalGlobalShortcut::onActivated(const QDBusObjectPath &session, const QString &shortcutId, qulonglong,
-                                       const QVariantMap &)
+void PortalGlobalShortcut::onActivated(const QDBusMessage &signal)
 {
     countWakeUp();
-    if (m_wanted && m_bound && session.path() == m_session && shortcutId == ShortcutId)
+    // Activated(o session_handle, s shortcut_id, t timestamp, a{sv} options)
+    const QList<QVariant> arguments = signal.arguments();
+    if (arguments.size() < 2)
+        return;
+    const QString session = arguments[0].value<QDBusObjectPath>().path();
+    if (m_wanted && m_bound && session == m_session && arguments[1].toString() == ShortcutId)
         emit pressed();
 }
 

@@ -3,6 +3,7 @@
 #include "HotKeySource.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QString>
 #include <QVariantMap>
@@ -31,8 +32,7 @@ public:
 private slots:
     void onSessionCreated(uint response, const QVariantMap &results);
     void onShortcutsBound(uint response, const QVariantMap &results);
-    void onActivated(const QDBusObjectPath &session, const QString &shortcutId, qulonglong timestamp,
-                     const QVariantMap &options);
+    void onActivated(const QDBusMessage &signal);
 
 private:
     void createSession();
