@@ -43,7 +43,7 @@ void frmAddAcc::addAccount()
     Prompter &prompter = m_services.settings.prompter;
     if (!boxes.allFilled()) {
         prompter.message(QStringLiteral("Error"),
-                         QStringLiteral("All fields must be filled in\nto add the account."));
+                         QStringLiteral("All fields must be filled in\r\nto add the account."));
         return;
     }
     if (!boxes.acceptable(*m_config, -1, prompter))

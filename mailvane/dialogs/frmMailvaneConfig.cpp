@@ -236,18 +236,13 @@ void frmMailvaneConfig::GetConf()
     checkById(m_modifier, modifier == 16 || modifier == 17 || modifier == 18 ? modifier : 0);
     ui.chkHKEnabled->setChecked(c.HotKeyEnabled());
     ui.txtSoundFile->setText(c.SoundFile().isEmpty() ? kNoSoundFile : c.SoundFile());
-    ui.lstAccounts->clear();
     checkById(m_min, qBound(0, int(c.MinStyle()), 2));
     ui.chkStartup->setChecked(c.LoadOnStartup());
     ui.chkKeyring->setChecked(c.UseKeyring());
     // Without a keyring the passwords can only stay in the settings; moving them back stays possible.
     ui.chkKeyring->setEnabled(c.UseKeyring() || c.KeyringAvailable());
 
-    for (int i = 0; i < c.NumberOfAccounts(); ++i) {
-        auto *item = new QListWidgetItem(c.AccountName(i), ui.lstAccounts);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(c.AcctSel(i) ? Qt::Checked : Qt::Unchecked);
-    }
+    fillAccounts();
 
     // Every installed client stays in the list. No entry is current when the stored one is not installed.
     ui.cmbClient->clear();
@@ -469,11 +464,30 @@ void frmMailvaneConfig::browseSoundFile()
     m_ui->txtSoundFile->setText(file);
 }
 
+void frmMailvaneConfig::fillAccounts()
+{
+    const QSignalBlocker quiet(m_ui->lstAccounts);
+    m_ui->lstAccounts->clear();
+    for (int i = 0; i < m_config->NumberOfAccounts(); ++i) {
+        auto *item = new QListWidgetItem(m_config->AccountName(i), m_ui->lstAccounts);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(m_config->AcctSel(i) ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void frmMailvaneConfig::accountsChanged()
+{
+    fillAccounts();
+    // The store change reloaded the settings object; what the other tabs show, saved or not, is
+    // what Done must save.
+    writeControls();
+}
+
 void frmMailvaneConfig::reloadAndShow(const QString &currentAccount)
 {
-    // A fresh settings object reads the store: unsaved scalar changes are dropped here.
+    // The account dialogs store through settings objects of their own: a fresh one reads the accounts.
     m_config = std::make_unique<POPConfig>(m_services.settings);
-    GetConf();
+    accountsChanged();
     const QList<QListWidgetItem *> found = m_ui->lstAccounts->findItems(currentAccount, Qt::MatchFixedString);
     if (!currentAccount.isEmpty() && !found.isEmpty())
         m_ui->lstAccounts->setCurrentItem(found.first());
@@ -500,7 +514,7 @@ void frmMailvaneConfig::deleteAccount()
     if (!item)
         return;
     m_config->DeleteAccount(item->text());
-    GetConf();
+    accountsChanged();
 }
 
 void frmMailvaneConfig::fillBlocked()

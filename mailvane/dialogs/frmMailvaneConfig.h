@@ -75,6 +75,9 @@ private:
     void addBlocked();
     void removeBlocked();
     void fillBlocked();
+    void fillAccounts();
+    // After an account was added, edited or deleted: the list again, the other tabs as they are.
+    void accountsChanged();
     void doneClicked();
     void help();
 

@@ -57,6 +57,16 @@ constexpr ToolbarIcon ToolbarIcons[] = {
     {"Exit", "application-exit", "exit"},
 };
 
+// Keeps a widget from showing a tool tip: a tool button without one of its own shows its text instead.
+class NoToolTip : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::ToolTip; }
+};
+
 bool isNormalState(const QWidget &window)
 {
     return !(window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
@@ -70,14 +80,18 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/mailvane/mailvane-64.png")));
     setupToolbarIcons();
+    if (QWidget *cancel = ui->Toolbar1->widgetForAction(ui->Cancel))
+        cancel->installEventFilter(new NoToolTip(cancel));
 
     const int panelWidth = qRound(twips::toPixels(PanelWidthTwips, logicalDpiX()));
     const char *const panelNames[] = {"SelectedClientPanel", "ActivityPanel", "ResultPanel"};
-    const char *const panelAccessibleNames[] = {"Selected client", "Activity", "Result"};
+    const char *const panelDescriptions[] = {"Selected client", "Activity", "Result"};
     for (int i = 0; i < 3; ++i) {
         m_panels[i] = new QLabel(this);
         m_panels[i]->setObjectName(QString::fromLatin1(panelNames[i]));
-        m_panels[i]->setAccessibleName(QString::fromLatin1(panelAccessibleNames[i]));
+        // No accessible name of its own: a screen reader reads the panel's text as its name and hears
+        // each change of it, as with any label. The description says which panel it is.
+        m_panels[i]->setAccessibleDescription(QString::fromLatin1(panelDescriptions[i]));
         // 5080 twips each; in a narrower window the three share what there is.
         m_panels[i]->setMaximumWidth(panelWidth);
         m_panels[i]->setMinimumWidth(0);
@@ -169,7 +183,10 @@ void frmMailMain::Form_Load()
     setPanel(2, QStringLiteral("Ready"));
 
     if (m_config->NumberOfAccounts() > 0) {
-        ApplyMinStyle();
+        // Where the style leaves the window as it was (a refused warning, an unknown style), it is
+        // shown: a window that was never shown could not be reached at all.
+        if (!applyMinStyle())
+            showNormal();
         return;
     }
     // First start: the window shows where to begin, whatever the minimise style.
@@ -289,8 +306,13 @@ void frmMailMain::ApplyHotKeySettings()
 
 void frmMailMain::ApplyMinStyle()
 {
+    applyMinStyle();
+}
+
+bool frmMailMain::applyMinStyle()
+{
     if (!m_config)
-        return;
+        return false;
     ApplyHotKeySettings();
     int style = m_config->MinStyle();
     // Without a notification area the icon could never bring the window back.
@@ -304,23 +326,23 @@ void frmMailMain::ApplyMinStyle()
     case 0:
         m_tray->PlaceInTray();
         hide();
-        break;
+        return true;
     case 1:
         m_tray->RemoveFromTray();
         showMinimized();
-        break;
+        return true;
     case 2:
         if (!m_hotKey->Enabled() || !m_hotKey->isAvailable()) {
             if (!m_env.prompter.confirm(QStringLiteral("Mailvane"),
                                         QStringLiteral("Hot Key not enabled! Are you\r\n"
                                                        "sure you want to hide Mailvane?")))
-                return;
+                return false;
         }
         m_tray->RemoveFromTray();
         hide();
-        break;
+        return true;
     default:
-        break;
+        return false;
     }
 }
 

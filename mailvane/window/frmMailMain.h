@@ -128,6 +128,8 @@ protected:
 
 private:
     void Form_Load();
+    // ApplyMinStyle; false when it left the window and the icon as they were.
+    bool applyMinStyle();
     void HotKeyPressed();
     void TrayClick();
     void TrayDoubleClick();

@@ -80,7 +80,7 @@ void TestAccountDialogs::addRefuses_data()
 {
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QString>("message");
-    const QString empty = "Error: All fields must be filled in\nto add the account.";
+    const QString empty = "Error: All fields must be filled in\r\nto add the account.";
     QTest::newRow("no password") << QStringList{"New", "h", "u", "", ""} << empty;
     QTest::newRow("no name") << QStringList{"", "h", "u", "p", ""} << empty;
     QTest::newRow("no host") << QStringList{"New", "", "u", "p", ""} << empty;

@@ -113,7 +113,9 @@ private slots:
     void timeoutLeftWithoutValidation();
     void doneSavesScalarsAndFilters();
     void cancelKeepsListsDropsScalars();
-    void accountButtonsReloadTheStore();
+    void accountButtonsKeepTheOtherTabs_data();
+    void accountButtonsKeepTheOtherTabs();
+    void editedAccountComesBackCheckedAndCurrent();
     void editRenameOntoExistingChangesNothing();
     void deleteAccount();
     void blockedSenders();
@@ -598,19 +600,75 @@ void TestConfigDialog::cancelKeepsListsDropsScalars()
     QCOMPARE(int(h.stored()->Interval()), 10);
 }
 
-void TestConfigDialog::accountButtonsReloadTheStore()
+void TestConfigDialog::accountButtonsKeepTheOtherTabs_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QStringList>("accounts");
+
+    QTest::newRow("add") << "cmdAccAdd" << true << QStringList{"home", "new", "work"};
+    QTest::newRow("add cancelled") << "cmdAccAdd" << false << QStringList{"home", "work"};
+    QTest::newRow("edit") << "cmdAccEdit" << true << QStringList{"home", "office"};
+    QTest::newRow("delete") << "cmdAccDel" << true << QStringList{"home"};
+}
+
+void TestConfigDialog::accountButtonsKeepTheOtherTabs()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, confirm);
+    QFETCH(QStringList, accounts);
+
+    DialogHarness h;
+    h.addAccount("home");
+    h.addAccount("work");
+    h.onModal = [&](QDialog &account) {
+        if (!confirm)
+            return;
+        if (auto *add = account.findChild<QPushButton *>("cmdAdd")) {
+            for (const char *box : {"txtAccName", "txtHost", "txtUserName", "txtPassword"})
+                child<QLineEdit>(account, box)->setText("new");
+            add->click();
+        } else {
+            child<QLineEdit>(account, "txtAccName")->setText("office");
+            child<QPushButton>(account, "cmdDone")->click();
+        }
+    };
+    frmMailvaneConfig dialog(h.services());
+    auto *beep = child<QCheckBox>(dialog, "chkNotBeep");
+    auto *list = child<QListWidget>(dialog, "lstAccounts");
+    // Unsaved changes on three other tabs.
+    beep->click();
+    child<QSpinBox>(dialog, "txtInterval")->setValue(42);
+    child<QRadioButton>(dialog, "optMin_1")->click();
+    list->setCurrentRow(1);
+    child<QPushButton>(dialog, button)->click();
+
+    QCOMPARE(items(list), accounts);
+    QVERIFY(beep->isChecked());
+    QCOMPARE(child<QSpinBox>(dialog, "txtInterval")->value(), 42);
+    QVERIFY(child<QRadioButton>(dialog, "optMin_1")->isChecked());
+    QCOMPARE(dialog.config().NumberOfAccounts(), accounts.size());
+    QCOMPARE(int(dialog.config().Beep()), 1);
+    QCOMPARE(int(dialog.config().Interval()), 42);
+    QCOMPARE(int(dialog.config().MinStyle()), 1);
+    // Unsaved still: Done saves them together with the account change.
+    QCOMPARE(int(h.stored()->Interval()), 10);
+    child<QPushButton>(dialog, "cmdDone")->click();
+    const auto stored = h.stored();
+    QCOMPARE(stored->NumberOfAccounts(), accounts.size());
+    QCOMPARE(stored->AccountName(accounts.size() - 1), accounts.last());
+    QCOMPARE(int(stored->Beep()), 1);
+    QCOMPARE(int(stored->Interval()), 42);
+    QCOMPARE(int(stored->MinStyle()), 1);
+}
+
+void TestConfigDialog::editedAccountComesBackCheckedAndCurrent()
 {
     DialogHarness h;
     h.addAccount("home");
     h.addAccount("work");
     frmMailvaneConfig dialog(h.services());
-    auto *beep = child<QCheckBox>(dialog, "chkNotBeep");
     auto *list = child<QListWidget>(dialog, "lstAccounts");
-    beep->click();
-    // Cancelled Add: the store is read again all the same.
-    child<QPushButton>(dialog, "cmdAccAdd")->click();
-    QVERIFY(!beep->isChecked());
-    QCOMPARE(int(dialog.config().Beep()), 0);
 
     // Edit of an unchecked account: it comes back checked, and current.
     list->item(1)->setCheckState(Qt::Unchecked);

@@ -7,8 +7,12 @@
 #include "main/ColumnLayout.h"
 #include "platform/RegistryStore.h"
 
+#include <QAccessible>
 #include <QHeaderView>
+#include <QLabel>
 #include <QSignalSpy>
+#include <QToolBar>
+#include <QToolTip>
 #include <QTreeView>
 #include <QtTest>
 
@@ -41,6 +45,8 @@ private slots:
     void trayIconTellsNewMailAndErrors();
     void firstStartShowsTheWindow_data();
     void firstStartShowsTheWindow();
+    void loadNeverLeavesTheWindowUnreachable_data();
+    void loadNeverLeavesTheWindowUnreachable();
     void applyMinStyle_data();
     void applyMinStyle();
     void trayMenu_data();
@@ -50,6 +56,8 @@ private slots:
     void listMenuFollowsTheList();
     void toolbarRefusesWhileBusy();
     void helpOpensTheManual();
+    void statusPanelsReadTheirText();
+    void cancelButtonHasNoToolTip();
     void exitEndsAtOnce_data();
     void exitEndsAtOnce();
 };
@@ -216,6 +224,49 @@ void TestMailMain::firstStartShowsTheWindow()
     QCOMPARE(w.panel(2), QString("Ready"));
     QVERIFY(h.temp.prompter.calls.isEmpty());
     QCOMPARE(w.windowTitle(), QString("Mailvane - Messages"));
+}
+
+void TestMailMain::loadNeverLeavesTheWindowUnreachable_data()
+{
+    QTest::addColumn<int>("storedStyle");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("warned");
+    QTest::addColumn<bool>("visible");
+
+    QTest::newRow("2, hot key off, OK") << 2 << true << true << false;
+    QTest::newRow("2, hot key off, Cancel") << 2 << false << true << true;
+    QTest::newRow("3") << 3 << false << false << true;
+    QTest::newRow("-1") << -1 << false << false << true;
+}
+
+void TestMailMain::loadNeverLeavesTheWindowUnreachable()
+{
+    QFETCH(int, storedStyle);
+    QFETCH(bool, answer);
+    QFETCH(bool, warned);
+    QFETCH(bool, visible);
+
+    WindowHarness h;
+    h.addAccount("A");
+    h.configure([](POPConfig &c) { c.setHotKeyEnabled(false); });
+    // Written past the settings object, which keeps the style to 0..2.
+    QVERIFY(h.temp.store()
+                .open("HKEY_LOCAL_MACHINE\\Software\\Corvanta\\Mailvane 1.0")
+                .overwriteValue("MinStyle", qint32(storedStyle)));
+    h.temp.prompter.questionAnswer = answer;
+    frmMailMain &w = h.open();
+    QCOMPARE(int(w.Config()->MinStyle()), storedStyle);
+    QCOMPARE(h.temp.prompter.calls.size(), warned ? 1 : 0);
+    QCOMPARE(w.isVisible(), visible);
+    QVERIFY(!(w.windowState() & Qt::WindowMinimized));
+    QVERIFY(!h.shell->shown);
+    if (!visible)
+        return;
+    // "Min" leaves the shown window as it is.
+    h.action("Min")->trigger();
+    QCOMPARE(h.temp.prompter.calls.size(), warned ? 2 : 0);
+    QVERIFY(w.isVisible());
+    QVERIFY(!(w.windowState() & Qt::WindowMinimized));
 }
 
 void TestMailMain::applyMinStyle_data()
@@ -413,6 +464,44 @@ void TestMailMain::helpOpensTheManual()
     h.action("Help")->trigger();
     QCOMPARE(h.opened.size(), 2);
     QVERIFY(h.opened[0].toLocalFile().endsWith("docs/manual/index.html"));
+}
+
+void TestMailMain::statusPanelsReadTheirText()
+{
+    WindowHarness h;
+    frmMailMain &w = h.open();
+    const char *const names[] = {"SelectedClientPanel", "ActivityPanel", "ResultPanel"};
+    const QString descriptions[] = {"Selected client", "Activity", "Result"};
+    for (int panel = 1; panel <= 3; ++panel) {
+        auto *label = w.findChild<QLabel *>(names[panel - 1]);
+        QVERIFY(label);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(label);
+        QVERIFY(accessible);
+        const QString text =
+            panel == 3 ? QStringLiteral("3 New Message(s)") : QStringLiteral("Done - Checked at: 12:00:00");
+        w.setPanel(panel, text);
+        QCOMPARE(accessible->text(QAccessible::Name), text);
+        QCOMPARE(accessible->text(QAccessible::Description), descriptions[panel - 1]);
+    }
+}
+
+void TestMailMain::cancelButtonHasNoToolTip()
+{
+    WindowHarness h;
+    frmMailMain &w = h.open();
+    w.showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *toolbar = w.findChild<QToolBar *>("Toolbar1");
+    const auto toolTipOf = [&](const char *key) {
+        QToolTip::hideText();
+        QWidget *button = toolbar->widgetForAction(h.action(key));
+        const QPoint at = button->rect().center();
+        QHelpEvent event(QEvent::ToolTip, at, button->mapToGlobal(at));
+        QApplication::sendEvent(button, &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(toolTipOf("Cancel"), QString());
+    QCOMPARE(toolTipOf("Check"), QString("Check for mail now")); // the way of asking works
 }
 
 void TestMailMain::exitEndsAtOnce_data()
