@@ -332,7 +332,8 @@ bool frmMailMain::applyMinStyle()
         showMinimized();
         return true;
     case 2:
-        if (!m_hotKey->Enabled() || !m_hotKey->isAvailable()) {
+        if (!m_hotKey->Enabled() || !m_hotKey->isAvailable() ||
+            m_hotKey->state() == wrenkit::HotKeySource::State::Taken) {
             if (!m_env.prompter.confirm(QStringLiteral("Mailvane"),
                                         QStringLiteral("Hot Key not enabled! Are you\r\n"
                                                        "sure you want to hide Mailvane?")))
