@@ -7,7 +7,7 @@ packages=(
   # build
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsqlite3-dev
-  libx11-dev libxtst-dev
+  libx11-dev libxcb1-dev libxtst-dev
   # the manual pages: written for scdoc
   scdoc
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time

@@ -57,6 +57,12 @@ void CvSysTrayControl::PlaceInTray()
         m_shell->notify(TrayShell::Add, record());
 }
 
+void CvSysTrayControl::UpdateInTray()
+{
+    if (!m_trayIcon.isNull())
+        m_shell->notify(TrayShell::Modify, record());
+}
+
 void CvSysTrayControl::RemoveFromTray()
 {
     if (!m_trayIcon.isNull())

@@ -39,9 +39,12 @@ public:
     void writeProperties(PropertyBag &bag) const;
 
 public slots:
-    // Both do nothing while TrayIcon is empty.
+    // All three do nothing while TrayIcon is empty.
     void PlaceInTray();
     void RemoveFromTray();
+    // Shows the current TrayIcon and ToolTip in the icon already placed, where it stands; an icon
+    // that is not shown stays away.
+    void UpdateInTray();
 
 signals:
     void TrayClick(short Button);

@@ -33,7 +33,7 @@ constexpr quint32 FlagIcon = 2;
 constexpr quint32 FlagTip = 4;
 constexpr quint32 MouseMoveMessage = 512;
 
-enum Message { Add = 0, Delete = 2 };
+enum Message { Add = 0, Modify = 1, Delete = 2 };
 
 // Mouse event codes that the shell reports for an icon.
 enum Code {

@@ -1,11 +1,9 @@
 #include "HotKeyCtrl.h"
 
 #include "Beeper.h"
-#include "KeyStateSource.h"
 
 #include <QLoggingCategory>
 #include <QScopedValueRollback>
-#include <QTimer>
 
 #include <exception>
 
@@ -14,7 +12,8 @@ namespace wrenkit
 
 namespace
 {
-// Off by default; QT_LOGGING_RULES="wrenkit.hotkey.warning=true" shows failing handlers.
+// Off by default; QT_LOGGING_RULES="wrenkit.hotkey.warning=true" shows failing handlers, and
+// "wrenkit.hotkey.debug=true" every wake-up and state.
 Q_LOGGING_CATEGORY(lcHotKey, "wrenkit.hotkey", QtCriticalMsg)
 
 constexpr short FirstFunctionKey = 112; // F1
@@ -28,14 +27,20 @@ bool isFunctionKey(short key)
 }
 } // namespace
 
-HotKeyCtrl::HotKeyCtrl(QObject *parent) : HotKeyCtrl(createKeyStateSource(), createSystemBeeper(), parent) {}
+HotKeyCtrl::HotKeyCtrl(QObject *parent) : HotKeyCtrl(createHotKeySource(), createSystemBeeper(), parent) {}
 
-HotKeyCtrl::HotKeyCtrl(std::unique_ptr<KeyStateSource> keys, std::unique_ptr<Beeper> beeper, QObject *parent)
-    : QObject(parent), m_keys(std::move(keys)), m_beeper(std::move(beeper)), m_timer(new QTimer(this))
+HotKeyCtrl::HotKeyCtrl(std::unique_ptr<HotKeySource> source, std::unique_ptr<Beeper> beeper, QObject *parent)
+    : QObject(parent), m_source(std::move(source)), m_beeper(std::move(beeper))
 {
-    m_timer->setObjectName(QStringLiteral("hkTimer"));
-    m_timer->setInterval(0);
-    connect(m_timer, &QTimer::timeout, this, &HotKeyCtrl::tick);
+    if (!m_source)
+        return;
+    connect(m_source.get(), &HotKeySource::pressed, this, &HotKeyCtrl::onPressed);
+    connect(m_source.get(), &HotKeySource::stateChanged, this, [this](HotKeySource::State state) {
+        qCDebug(lcHotKey) << "state" << state;
+        emit stateChanged();
+    });
+    connect(m_source.get(), &HotKeySource::wokeUp, this,
+            [this] { qCDebug(lcHotKey) << "woken up" << m_source->wakeUps(); });
 }
 
 HotKeyCtrl::~HotKeyCtrl() = default;
@@ -47,26 +52,25 @@ short HotKeyCtrl::HotKey() const
 
 void HotKeyCtrl::setHotKey(short key)
 {
-    if (isFunctionKey(key))
-        m_hotKey = key;
+    if (!isFunctionKey(key) || key == m_hotKey)
+        return;
+    m_hotKey = key;
+    scheduleApply();
 }
 
 void HotKeyCtrl::setModifier(short key)
 {
-    m_modifier = (key >= Shift && key <= Alt) ? key : short(0);
-}
-
-int HotKeyCtrl::Interval() const
-{
-    return m_timer->interval();
+    const short modifier = (key >= Shift && key <= Alt) ? key : short(0);
+    if (modifier == m_modifier)
+        return;
+    m_modifier = modifier;
+    scheduleApply();
 }
 
 void HotKeyCtrl::setInterval(int milliseconds)
 {
-    if (milliseconds < 0)
-        return;
-    m_timer->setInterval(milliseconds);
-    updateTimer();
+    if (milliseconds >= 0)
+        m_interval = milliseconds;
 }
 
 void HotKeyCtrl::setEnabled(bool enabled)
@@ -74,43 +78,57 @@ void HotKeyCtrl::setEnabled(bool enabled)
     if (!isFunctionKey(m_hotKey))
         return;
     m_enabled = enabled;
-    updateTimer();
+    m_retry = true;
+    scheduleApply();
 }
 
-void HotKeyCtrl::updateTimer()
+bool HotKeyCtrl::isAvailable() const
 {
-    // A QTimer of interval 0 would fire at every turn of the event loop; here 0 means off.
-    if (m_enabled && m_timer->interval() > 0) {
-        if (!m_timer->isActive())
-            m_timer->start();
-    } else {
-        m_timer->stop();
-    }
+    return m_source && m_source->state() != HotKeySource::State::Unavailable;
 }
 
-void HotKeyCtrl::tick()
+HotKeySource::State HotKeyCtrl::state() const
 {
-    // A handler may run an event loop of its own (a message box), and the timer, once restarted
-    // (the host re-arming the control meanwhile), ticks inside it: such a tick does nothing, so each
-    // handler ends before the next tick counts.
-    if (m_raising)
-        return;
-    // Without a function key there is nothing that could be down.
-    if (!m_keys || !isFunctionKey(m_hotKey))
-        return;
-    bool pressed;
-    if (m_modifier < 1) {
-        const int keys[] = {m_hotKey};
-        pressed = m_keys->keysDown(keys)[0];
-    } else {
-        // One reading for both keys, the function key first.
-        const int keys[] = {m_hotKey, m_modifier};
-        const std::vector<bool> down = m_keys->keysDown(keys);
-        pressed = down[0] && down[1];
-    }
-    if (!pressed)
-        return;
+    return m_source ? m_source->state() : HotKeySource::State::Unavailable;
+}
 
+int HotKeyCtrl::wakeUps() const
+{
+    return m_source ? m_source->wakeUps() : 0;
+}
+
+void HotKeyCtrl::scheduleApply()
+{
+    if (m_applyPending || !m_source)
+        return;
+    m_applyPending = true;
+    QMetaObject::invokeMethod(this, &HotKeyCtrl::apply, Qt::QueuedConnection);
+}
+
+void HotKeyCtrl::apply()
+{
+    m_applyPending = false;
+    const bool retry = std::exchange(m_retry, false);
+    if (!m_enabled || !isFunctionKey(m_hotKey)) {
+        if (m_source->state() != HotKeySource::State::Idle)
+            m_source->stop();
+        return;
+    }
+    const HotKeySource::State state = m_source->state();
+    const bool refused = state == HotKeySource::State::Taken || state == HotKeySource::State::Failed;
+    const std::pair asked{m_hotKey, m_modifier};
+    if (refused && !retry && asked == m_asked)
+        return;
+    m_asked = asked;
+    m_source->listen(m_hotKey, m_modifier);
+}
+
+void HotKeyCtrl::onPressed()
+{
+    // A handler may run an event loop of its own (a message box), in which further presses come:
+    // they are ignored, so each handler ends before the next press counts.
+    if (m_raising || !m_enabled)
+        return;
     const QScopedValueRollback raising(m_raising, true);
     try {
         emit HotKeyPressed();
@@ -122,7 +140,7 @@ void HotKeyCtrl::tick()
     }
     m_beeper->beep();
     m_enabled = false;
-    updateTimer();
+    m_source->stop();
 }
 
 } // namespace wrenkit

@@ -1,27 +1,31 @@
 #pragma once
 
+#include "HotKeySource.h"
+
 #include <QObject>
 
 #include <memory>
-
-class QTimer;
+#include <utility>
 
 namespace wrenkit
 {
 
 class Beeper;
-class KeyStateSource;
 
-// Watches one function key, optionally with a modifier, by sampling the keyboard on its timer
-// "hkTimer", and raises HotKeyPressed at every tick while the combination is down (no edge
-// detection). Keys are Windows virtual-key codes: HotKey 112 to 123 (F1 to F12), Modifier 16 Shift,
+// Watches one function key, optionally with a modifier, and raises HotKeyPressed when the
+// combination is pressed anywhere on the desktop. The system tells of the press (a key grab on X11,
+// the desktop portal's shortcut on Wayland): nothing is sampled. Each press raises the event once
+// (a key held down repeats as the keyboard repeats it). Keys are Windows virtual-key codes: HotKey 112 to 123 (F1 to F12), Modifier 16 Shift,
 // 17 Control, 18 Alt or 0 for none.
 //
-// A handler of HotKeyPressed reports failure by throwing: the control then beeps once and switches
-// its timer off (Enabled reads false) until the host enables it again. The exception goes no further.
+// Changes of the properties take effect together once control returns to the event loop, so that
+// setting key and modifier one after the other never grabs the key alone in between.
+//
+// A handler of HotKeyPressed reports failure by throwing: the control then beeps once and stops
+// listening (Enabled reads false) until the host enables it again. The exception goes no further.
 // Handlers must therefore be connected directly (Qt::DirectConnection, which Qt::AutoConnection is
-// on the control's thread): a queued handler runs later, outside the tick, and its exception never
-// reaches the control. Ticks that come while a handler runs an event loop of its own are skipped.
+// on the control's thread). Presses that come while a handler runs an event loop of its own are
+// ignored.
 class HotKeyCtrl : public QObject
 {
     Q_OBJECT
@@ -29,13 +33,14 @@ class HotKeyCtrl : public QObject
     Q_PROPERTY(short Modifier READ Modifier WRITE setModifier)
     Q_PROPERTY(int Interval READ Interval WRITE setInterval)
     Q_PROPERTY(bool Enabled READ Enabled WRITE setEnabled)
-    Q_PROPERTY(bool Available READ isAvailable CONSTANT)
+    Q_PROPERTY(bool Available READ isAvailable NOTIFY stateChanged)
+    Q_PROPERTY(wrenkit::HotKeySource::State State READ state NOTIFY stateChanged)
+    Q_PROPERTY(int WakeUps READ wakeUps)
 
 public:
     explicit HotKeyCtrl(QObject *parent = nullptr);
-    // keys may be null: the control then samples nothing and reports itself unavailable.
-    HotKeyCtrl(std::unique_ptr<KeyStateSource> keys, std::unique_ptr<Beeper> beeper,
-               QObject *parent = nullptr);
+    // source may be null: the control then listens for nothing and reports itself unavailable.
+    HotKeyCtrl(std::unique_ptr<HotKeySource> source, std::unique_ptr<Beeper> beeper, QObject *parent = nullptr);
     ~HotKeyCtrl() override;
 
     // 0 unless a function key is set; other values given to the setter are ignored.
@@ -44,30 +49,41 @@ public:
     // Values other than Shift, Control and Alt store 0 (no modifier).
     short Modifier() const { return m_modifier; }
     void setModifier(short key);
-    // Milliseconds between samples; 0 samples nothing, negative values are ignored.
-    int Interval() const;
+    // Kept for the settings (milliseconds between samples, once); nothing is sampled any more.
+    // Negative values are ignored.
+    int Interval() const { return m_interval; }
     void setInterval(int milliseconds);
-    // Whether the timer is on; the setter is ignored while no function key is set.
+    // Whether the control listens; the setter is ignored while no function key is set. Enabling it
+    // again retries a combination that another program held.
     bool Enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
 
-    // False when this session offers no key states (Wayland, no display): the hot key cannot work.
-    bool isAvailable() const { return m_keys != nullptr; }
+    // False when this session offers no way to a hot key (Wayland without the portal, no display).
+    bool isAvailable() const;
+    // What the system answered to the last request: listening, or taken by another program, ...
+    HotKeySource::State state() const;
+    // How often the control's source woke the program up: a hook for tests and diagnostics.
+    int wakeUps() const;
 
 signals:
     void HotKeyPressed();
+    void stateChanged();
 
 private:
-    void tick();
-    void updateTimer();
+    void scheduleApply();
+    void apply();
+    void onPressed();
 
-    std::unique_ptr<KeyStateSource> m_keys;
+    std::unique_ptr<HotKeySource> m_source;
     std::unique_ptr<Beeper> m_beeper;
-    QTimer *m_timer;
     short m_hotKey = 0;
     short m_modifier = 0;
+    int m_interval = 0;
     bool m_enabled = true;
-    bool m_raising = false; // HotKeyPressed is being raised
+    std::pair<short, short> m_asked{}; // the combination last asked of the source
+    bool m_retry = false;        // the next apply asks the system again
+    bool m_applyPending = false; // an apply is queued
+    bool m_raising = false;      // HotKeyPressed is being raised
 };
 
 } // namespace wrenkit

@@ -12,6 +12,16 @@ void SystemTrayShell::notify(TrayShell::Message message, const TrayIconData &dat
         m_icons.erase(id);
         return;
     }
+    if (message == TrayShell::Modify) {
+        const auto shown = m_icons.find(id);
+        if (shown == m_icons.end())
+            return;
+        if (data.uFlags & TrayShell::FlagIcon)
+            shown->second->setIcon(data.hIcon);
+        if (data.uFlags & TrayShell::FlagTip)
+            shown->second->setToolTip(trayTipText(data));
+        return;
+    }
     if (message != TrayShell::Add || m_icons.count(id) != 0)
         return;
 

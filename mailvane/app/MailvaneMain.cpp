@@ -5,6 +5,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/RegistryStore.h"
+#include "platform/SystemEvents.h"
 #include "platform/SystemViews.h"
 #include "window/MailvaneService.h"
 #include "window/Manual.h"
@@ -63,6 +64,9 @@ int main(int argc, char *argv[])
     PlatformServices services = PlatformServices::system(wrenkit::createSystemBeeper());
     SystemProcessLauncher launcher;
     OAuthTokenSource tokens;
+    // Sleep from logind on the system bus ($DBUS_SYSTEM_BUS_ADDRESS when set), the network from Qt.
+    LogindSleepMonitor sleepMonitor;
+    NetworkInfoMonitor networkMonitor;
     frmMailMain window(MainWindowEnvironment{{store, prompter, autostart, services.vault.get()},
                                              *services.connectivity,
                                              *services.dialer,
@@ -77,7 +81,9 @@ int main(int argc, char *argv[])
                                              {},
                                              60000,
                                              services.notifier.get(),
-                                             &tokens});
+                                             &tokens,
+                                             &sleepMonitor,
+                                             &networkMonitor});
     QObject::connect(&window, &frmMailMain::exitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

@@ -8,14 +8,15 @@
 #include "platform/RegistryStore.h"
 #include "platform/SystemViews.h"
 
-#include "KeyStateSource.h"
+#include "HotKeyCtrl.h"
+#include "HotKeySource.h"
 
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QGuiApplication>
 
-DialogServices DialogServices::desktop(const SettingsServices &settings)
+DialogServices DialogServices::desktop(const SettingsServices &settings, const wrenkit::HotKeyCtrl *hotKey)
 {
     return DialogServices{
         settings,
@@ -29,21 +30,29 @@ DialogServices DialogServices::desktop(const SettingsServices &settings)
         [](QDialog &dialog) { return dialog.exec(); },
         [](const QString &page) { return mailvane::openManual(page); },
         [](const QUrl &url) { QDesktopServices::openUrl(url); },
-        ::hotKeyProblem(),
+        ::hotKeyProblem(hotKey),
     };
 }
 
-QString hotKeyProblem()
+QString hotKeyProblem(const wrenkit::HotKeyCtrl *hotKey)
 {
-    if (wrenkit::createKeyStateSource())
+    using State = wrenkit::HotKeySource::State;
+    const State state = hotKey ? hotKey->state() : wrenkit::createHotKeySource() ? State::Idle : State::Unavailable;
+    if (state == State::Taken)
+        return QStringLiteral("This key is taken by another program. Choose another key, or end the "
+                              "program that uses it.");
+    if (state == State::Failed)
+        return QStringLiteral("The hot key could not be set up: the desktop refused it.");
+    if (state != State::Unavailable)
         return {};
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
                          qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
                          QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     if (wayland)
         return QStringLiteral("The hot key does not work in this session: under Wayland a program cannot "
-                              "watch the keyboard while its window is in the background. The choices "
-                              "below are kept for an X11 session.");
+                              "watch the keyboard while its window is in the background, and this desktop "
+                              "offers no global shortcuts to programs. The choices below are kept for an "
+                              "X11 session.");
     return QStringLiteral("The hot key does not work in this session: Mailvane cannot read the keyboard "
                           "without an X11 display. The choices below are kept for an X11 session.");
 }

@@ -11,6 +11,11 @@
 class QDialog;
 class QWidget;
 
+namespace wrenkit
+{
+class HotKeyCtrl;
+}
+
 // What the configuration dialog and the account dialogs work with besides the settings: how a file
 // is chosen, how a dialog is shown modally, how the manual and links are opened, and whether the hot
 // key can work here. Tests hand in their own answers.
@@ -28,13 +33,15 @@ struct DialogServices {
     QString hotKeyProblem;
 
     // The desktop's ways for everything but the settings: the file dialog, exec(), the manual in the
-    // browser, the key source of this session.
-    static DialogServices desktop(const SettingsServices &settings);
+    // browser, and what the running hot-key control found (null: what this session offers).
+    static DialogServices desktop(const SettingsServices &settings, const wrenkit::HotKeyCtrl *hotKey = nullptr);
 };
 
-// Why the hot key cannot work in this session (no key source: Wayland, no X display, or a build
-// without X11), or empty when it can.
-QString hotKeyProblem();
+// Why the hot key does not work, or empty when it does: from what the hot-key control found (another
+// program holds the key, the desktop refused it, the session offers no way to it); without a control,
+// whether this session offers a way at all (not on Wayland without the desktop portal, nor without an
+// X display).
+QString hotKeyProblem(const wrenkit::HotKeyCtrl *hotKey = nullptr);
 
 // The user's own settings for a window opened without injected services: the settings store of this
 // user with the system's mail clients and connections, message boxes over parent, the autostart entry.

@@ -1,6 +1,7 @@
 #include "main/CheckCycle.h"
 
 #include "main/HeaderDecoder.h"
+#include "main/NotificationActions.h"
 #include "main/StatusSink.h"
 #include "platform/AccessTokens.h"
 #include "platform/Beeper.h"
@@ -114,10 +115,12 @@ void CheckCycle::CheckMail()
     m_newMessageCount = 0;
     m_notSeenBeforeCount = 0;
     m_cancelled = false;
+    m_ending = false;
     m_errorAccount.clear();
     m_status.setPanel(2, QString());
     m_status.setPanel(3, QString());
     m_list.clear();
+    emit checkStarted();
     if (m_config)
         m_bp1.setTimeOut(m_config->Timeout());
     if (m_bp1.Status() != 0)
@@ -134,6 +137,16 @@ void CheckCycle::CheckMail()
             emit checkFinished(false);
             return;
         }
+        if (m_ending)
+            break;
+    }
+    if (m_ending) {
+        m_status.setPanel(2, QStringLiteral("Check ended: the computer is going to sleep"));
+        if (m_config && m_config->HangUpWhenDone && dialled)
+            m_services.dialer.hangUp(m_dialConnection);
+        m_busy = false;
+        emit checkFinished(false);
+        return;
     }
 
     m_status.setPanel(2, QStringLiteral("Done - Checked at:") +
@@ -199,7 +212,7 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const qsizetype firstRow = m_list.messages().size();
     const int errorsAtLogIn = m_errorCount;
     const int count = m_bp1.NumberOfMessages();
-    for (int j = 1; j <= count; ++j) {
+    for (int j = 1; j <= count && !m_ending; ++j) {
         const ReadOutcome outcome = checkMessage(i, accountName, j, rejected);
         // Without a connection no later message can be read: its loss has been reported once,
         // by the read that found it gone, and the account ends here.
@@ -394,13 +407,24 @@ void CheckCycle::NotifyNewMail()
         return;
     if (m_config->Beep() == 1)
         m_services.beeper.beep();
-    if (m_config->Popup() == 1 && m_services.notifier)
+    if (m_config->Popup() == 1 && m_services.notifier) {
         m_services.notifier->notify(QStringLiteral("%1 new message(s)").arg(m_newMessageCount),
-                                    notificationBody(m_list.messages()));
+                                    notificationBody(m_list.messages()),
+                                    NotificationActions::forMessages(int(m_list.messages().size())));
+        emit desktopNotified(m_list.messages());
+    }
     if (m_config->Play() == 1 && !m_config->SoundFile().isEmpty())
         m_services.soundPlayer.playToEnd(m_config->SoundFile());
     if (m_config && m_config->ShowList() == 1)
         m_status.showWindow();
+}
+
+void CheckCycle::EndCheck()
+{
+    if (!m_busy)
+        return;
+    m_ending = true;
+    Cancel();
 }
 
 void CheckCycle::Cancel()

@@ -97,6 +97,10 @@ public slots:
     void NotifyNewMail();
     // The toolbar's Cancel: closes the connection, which ends the wait in progress.
     void Cancel();
+    // Ends the check in progress as a whole (the machine is going to sleep): the connection closes
+    // as Cancel closes it, no further account or message is tried, and the check ends without a
+    // summary or notification. Deletions count only where the server confirmed them.
+    void EndCheck();
     // Another exchange on the same control (a deletion on the server) holds Busy meanwhile, so that
     // no check starts in its middle.
     void setBusy(bool busy) { m_busy = busy; }
@@ -107,10 +111,14 @@ public slots:
     // keyring, a sign-in that expired): no log-in then. False without an error when the settings
     // object was replaced while the password or the token was awaited.
     bool applyAccount(int i);
+    // The account of the exchange in progress (or of the last one), which errors name.
+    QString errorAccount() const { return m_errorAccount; }
     // Reports an error the way an Error event of the control is reported.
     void ReportError(const QString &text) { OnError(text); }
 
 signals:
+    // A check began (the list was emptied).
+    void checkStarted();
     void messageRejected(const RejectedMessage &message);
     // An error of the POP3 control, as the user was shown it: the account's name, ": ", the error.
     void errorReported(const QString &text);
@@ -121,6 +129,8 @@ signals:
     void showListRequested();
     // An OAuth account needs the user to sign in again (its sign-in expired or never was).
     void signInNeeded(const QString &account);
+    // The desktop notification of new mail was sent, telling of these messages.
+    void desktopNotified(const QList<ListedMessage> &messages);
 
 private:
     void OnError(const QString &ErrorText);
@@ -152,4 +162,5 @@ private:
     QString m_lastError;
     QString m_errorAccount; // the account of the exchange that holds Busy, named in its errors
     bool m_cancelled = false;
+    bool m_ending = false; // EndCheck was called during this check
 };

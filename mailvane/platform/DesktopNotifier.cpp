@@ -1,6 +1,8 @@
 #include "platform/DesktopNotifier.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
+#include <QGuiApplication>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QVariantMap>
@@ -21,39 +23,62 @@ FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QObject *parent)
     m_bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
                   SLOT(onNotificationClosed(uint, uint)));
 
-    // Services that show the body as plain text would show escaped characters literally.
+    askCapabilities();
+}
+
+void FreedesktopNotifier::askCapabilities()
+{
+    // Services that show the body as plain text would show escaped characters literally; buttons
+    // go only to services that show them.
+    m_asking = true;
     const QDBusMessage call =
         QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("GetCapabilities"));
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         const QDBusPendingReply<QStringList> reply = *w;
         m_bodyMarkup = reply.isValid() && reply.value().contains(QStringLiteral("body-markup"));
-        m_capabilitiesKnown = true;
+        m_actions = reply.isValid() && reply.value().contains(QStringLiteral("actions"));
+        // A service that was not there yet (started after Mailvane) is asked again next time.
+        m_capabilitiesKnown = reply.isValid();
+        m_asking = false;
         w->deleteLater();
-        if (m_waiting) {
-            const auto [summary, body] = *std::exchange(m_waiting, std::nullopt);
-            send(summary, body);
-        }
+        if (m_waiting)
+            send(*std::exchange(m_waiting, std::nullopt));
     });
 }
 
-void FreedesktopNotifier::notify(const QString &summary, const QString &body)
+void FreedesktopNotifier::notify(const QString &summary, const QString &body, const QList<NotificationAction> &actions)
 {
-    if (m_capabilitiesKnown)
-        send(summary, body);
-    else
-        m_waiting = {summary, body};
+    if (m_capabilitiesKnown) {
+        send({summary, body, actions});
+        return;
+    }
+    m_waiting = Notification{summary, body, actions};
+    if (!m_asking)
+        askCapabilities();
 }
 
-void FreedesktopNotifier::send(const QString &summary, const QString &body)
+void FreedesktopNotifier::send(const Notification &notification)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("Notify"));
     // Senders look like "Name <address>": with markup on, the address would be taken for a tag.
-    const QString shownBody = m_bodyMarkup ? body.toHtmlEscaped() : body;
-    const QVariantMap hints{{QStringLiteral("category"), QStringLiteral("email.arrived")},
-                            {QStringLiteral("desktop-entry"), QStringLiteral("mailvane")}};
-    call << QStringLiteral("Mailvane") << m_lastId << QStringLiteral("mail-unread") << summary << shownBody
-         << QStringList{DefaultAction, QStringLiteral("Show the list")} << hints << -1;
+    const QString shownBody = m_bodyMarkup ? notification.body.toHtmlEscaped() : notification.body;
+    QVariantMap hints{{QStringLiteral("category"), QStringLiteral("email.arrived")}};
+    // The desktop finds the program's name and icon through its entry.
+    const QString desktopEntry =
+        qobject_cast<QGuiApplication *>(QCoreApplication::instance()) ? QGuiApplication::desktopFileName() : QString();
+    if (!desktopEntry.isEmpty())
+        hints.insert(QStringLiteral("desktop-entry"), desktopEntry);
+    QStringList actions{DefaultAction, QStringLiteral("Show the list")};
+    m_actionKeys.clear();
+    if (m_actions) {
+        for (const NotificationAction &action : notification.actions) {
+            actions << action.key << action.label;
+            m_actionKeys << action.key;
+        }
+    }
+    call << QStringLiteral("Mailvane") << m_lastId << QStringLiteral("mail-unread") << notification.summary
+         << shownBody << actions << hints << -1;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         const QDBusPendingReply<uint> reply = *w;
@@ -65,8 +90,12 @@ void FreedesktopNotifier::send(const QString &summary, const QString &body)
 
 void FreedesktopNotifier::onActionInvoked(uint id, const QString &actionKey)
 {
-    if (id != 0 && id == m_lastId && actionKey == DefaultAction)
+    if (id == 0 || id != m_lastId)
+        return;
+    if (actionKey == DefaultAction)
         emit activated();
+    else if (m_actionKeys.contains(actionKey))
+        emit actionInvoked(actionKey);
 }
 
 void FreedesktopNotifier::onNotificationClosed(uint id, uint)

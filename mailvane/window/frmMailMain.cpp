@@ -2,6 +2,7 @@
 #include "ui_frmMailMain.h"
 
 #include "Manual.h"
+#include "TrayIcons.h"
 #include "dialogs/DialogServices.h"
 #include "dialogs/frmMailvaneConfig.h"
 #include "main/CheckCycle.h"
@@ -33,9 +34,9 @@ namespace
 {
 
 // The configuration dialog, shown modally: the one place that names it.
-void runConfigurationDialog(QWidget *parent, const SettingsServices &settings)
+void runConfigurationDialog(QWidget *parent, const SettingsServices &settings, const wrenkit::HotKeyCtrl &hotKey)
 {
-    frmMailvaneConfig dialog(DialogServices::desktop(settings), parent);
+    frmMailvaneConfig dialog(DialogServices::desktop(settings, &hotKey), parent);
     dialog.exec();
 }
 
@@ -144,6 +145,19 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     m_commands =
         std::make_unique<ListCommands>(*m_bp1, m_list, *this, *m_cycle, *this,
                                        ListCommandServices{m_env.beeper, m_env.prompter, m_env.launcher});
+
+    if (m_env.notifier)
+        m_notificationActions = std::make_unique<NotificationActions>(*m_env.notifier, *m_cycle, *m_commands, m_list,
+                                                                      *this, [this] { ShowList(); });
+
+    m_trayStatus = std::make_unique<TrayStatus>(*m_cycle, m_list);
+    connect(m_trayStatus.get(), &TrayStatus::changed, this, &frmMailMain::showTrayStatus);
+
+    RecheckOptions recheck = m_env.recheck;
+    recheck.tickIntervalMs = m_env.timerIntervalMs;
+    m_recheck = std::make_unique<RecheckScheduler>(*m_cycle, [this] { return m_configOpen; }, recheck);
+    m_recheck->watch(m_env.sleepMonitor, m_env.networkMonitor);
+    connect(m_recheck.get(), &RecheckScheduler::recheckStarted, this, [this] { m_tickCount = 1; });
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timer1"));
@@ -355,6 +369,16 @@ void frmMailMain::resizeEvent(QResizeEvent *event)
     setColumnWidths();
 }
 
+void frmMailMain::showTrayStatus()
+{
+    if (m_exiting)
+        return;
+    m_tray->setTrayIcon(trayIconFor(m_trayStatus->state(), m_trayStatus->count()));
+    if (const QString tip = m_trayStatus->toolTip(); !tip.isEmpty())
+        m_tray->setToolTip(tip);
+    m_tray->UpdateInTray();
+}
+
 void frmMailMain::setColumnWidths()
 {
     const double dpi = ui->LV->logicalDpiX();
@@ -440,7 +464,8 @@ bool frmMailMain::applyMinStyle()
         showMinimized();
         return true;
     case 2:
-        if (!m_hotKey->Enabled() || !m_hotKey->isAvailable()) {
+        if (!m_hotKey->Enabled() || !m_hotKey->isAvailable() ||
+            m_hotKey->state() == wrenkit::HotKeySource::State::Taken) {
             if (!m_env.prompter.confirm(QStringLiteral("Mailvane"),
                                         QStringLiteral("Hot Key not enabled! Are you\r\n"
                                                        "sure you want to hide Mailvane?")))
@@ -456,15 +481,18 @@ bool frmMailMain::applyMinStyle()
 
 void frmMailMain::Timer1_Timer()
 {
+    // The timer stands still while the machine sleeps: the minutes it slept count as well.
+    const int missedMinutes = m_recheck->minutesMissedAtTick();
     ApplyHotKeySettings();
     if (!m_config || m_config->NumberOfAccounts() == 0)
         return;
-    if (m_tickCount < SHRT_MAX)
-        ++m_tickCount;
+    m_tickCount = qint16(qMin(int(m_tickCount) + 1 + missedMinutes, int(SHRT_MAX)));
     if (m_tickCount >= m_config->Interval() && !m_cycle->Busy()) {
         // A timer-driven check never asks: without a connection it runs only when allowed to dial.
         if (m_config->Check() && (m_cycle->Connected() || m_config->Connect()))
             m_cycle->CheckMail();
+        else if (m_config->Check())
+            m_recheck->noteCheckMissed();
         m_tickCount = 1;
     }
 }
@@ -527,7 +555,7 @@ void frmMailMain::OpenConfiguration()
     if (m_env.runConfigDialog)
         m_env.runConfigDialog(this);
     else
-        runConfigurationDialog(this, m_env.settings);
+        runConfigurationDialog(this, m_env.settings, *m_hotKey);
     m_configOpen = false;
     if (m_exiting)
         return;

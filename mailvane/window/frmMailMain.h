@@ -2,6 +2,9 @@
 
 #include "main/ListCommands.h"
 #include "main/MessageListModel.h"
+#include "main/NotificationActions.h"
+#include "main/RecheckScheduler.h"
+#include "main/TrayStatus.h"
 #include "main/StatusSink.h"
 #include "settings/POPConfig.h"
 
@@ -23,6 +26,8 @@ class CheckCycle;
 class Connectivity;
 class DesktopNotifier;
 class Dialer;
+class NetworkMonitor;
+class SleepMonitor;
 class ProcessLauncher;
 class Prompter;
 class SoundPlayer;
@@ -62,6 +67,12 @@ struct MainWindowEnvironment {
     DesktopNotifier *notifier = nullptr;
     // Access tokens of the OAuth accounts; none: they count as not signed in.
     TokenSource *tokens = nullptr;
+    // Sleep and network changes that bring a check; none heard of when null.
+    SleepMonitor *sleepMonitor = nullptr;
+    NetworkMonitor *networkMonitor = nullptr;
+    // The settling delay, the one-a-minute bound and the wall clock of those checks (the tick
+    // interval is timerIntervalMs).
+    RecheckOptions recheck{};
 };
 
 // The main window: the message list, the toolbar, the status bar, the notification-area icon, the
@@ -82,6 +93,7 @@ public:
     int TickCount() const { return m_tickCount; }
     CheckCycle &checkCycle() { return *m_cycle; }
     ListCommands &listCommands() { return *m_commands; }
+    RecheckScheduler &recheckScheduler() { return *m_recheck; }
     MessageListModel &messageList() { return m_list; }
     wrenkit::BasicPOP &bp1() { return *m_bp1; }
     wrenkit::CvSysTrayControl &trayControl() { return *m_tray; }
@@ -138,6 +150,8 @@ private:
     void mnuShow_Click();
     void mnuHelp_Click();
     void setColumnWidths();
+    // The icon and tool tip for new mail or errors, in the icon where it stands.
+    void showTrayStatus();
     void setupToolbarIcons();
     void setupShortcuts();
     void ensureSelection();
@@ -172,6 +186,9 @@ private:
     std::unique_ptr<POPConfig> m_config;
     std::unique_ptr<CheckCycle> m_cycle;
     std::unique_ptr<ListCommands> m_commands;
+    std::unique_ptr<RecheckScheduler> m_recheck;
+    std::unique_ptr<NotificationActions> m_notificationActions;
+    std::unique_ptr<TrayStatus> m_trayStatus;
 
     bool m_configOpen = false;
     qint16 m_tickCount = 0;

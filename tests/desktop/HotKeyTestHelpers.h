@@ -2,7 +2,6 @@
 
 #include "HotKeyCtrl.h"
 
-#include <QTimer>
 #include <QtTest>
 
 #include <optional>
@@ -10,21 +9,36 @@
 namespace hotkeytest
 {
 
-// Runs the control's timer at the given interval until it has ticked `ticks` times (or the wait
-// timed out), stops it and returns the ticks seen. The counter runs after the control's own slot,
-// so every counted tick has been sampled.
-inline int runTicks(wrenkit::HotKeyCtrl &ctrl, int interval, int ticks = 5)
+// A hot-key source that the test drives: it answers listen() with the state the test chose and
+// raises pressed() when told to, if it is listening.
+class FakeHotKeySource : public wrenkit::HotKeySource
 {
-    auto *timer = ctrl.findChild<QTimer *>(QStringLiteral("hkTimer"));
-    int seen = 0;
-    const auto counter = QObject::connect(timer, &QTimer::timeout, [&seen] { ++seen; });
-    ctrl.setInterval(interval);
-    const bool done = QTest::qWaitFor([&] { return seen >= ticks; });
-    Q_UNUSED(done)
-    ctrl.setInterval(0);
-    QObject::disconnect(counter);
-    return seen;
-}
+public:
+    // What listen() answers: Listening, Taken or Failed.
+    State answer = State::Listening;
+    // The combinations asked for, in order.
+    QList<std::pair<int, int>> asked;
+    int stops = 0;
+
+    void listen(int virtualKey, int modifier) override
+    {
+        asked.append({virtualKey, modifier});
+        setState(answer);
+    }
+    void stop() override
+    {
+        ++stops;
+        setState(State::Idle);
+    }
+    // The user presses the combination: the system tells only a listening source.
+    void press()
+    {
+        countWakeUp();
+        if (state() == State::Listening)
+            emit pressed();
+    }
+    void becomeUnavailable() { setState(State::Unavailable); }
+};
 
 // Sets an environment variable (unsets it for an empty value) and restores it when it goes.
 class ScopedEnv

@@ -115,9 +115,24 @@ private slots:
     {
         m_tray->setToolTip(QStringLiteral("Mailvane"));
         m_tray->PlaceInTray();
+        m_tray->UpdateInTray();
         m_tray->RemoveFromTray();
         m_tray.reset();
         QVERIFY(m_calls.empty());
+    }
+
+    // A new icon and tip reach the icon where it stands: the shell's modify request, no removal.
+    void updateChangesTheShownIconInPlace()
+    {
+        m_tray->setTrayIcon(redIcon());
+        m_tray->setToolTip(QStringLiteral("Mailvane 1.1"));
+        m_tray->PlaceInTray();
+        m_tray->setToolTip(QStringLiteral("Mailvane: 2 new message(s)"));
+        m_tray->UpdateInTray();
+        QCOMPARE(m_calls.size(), size_t(2));
+        QCOMPARE(m_calls[1].message, TrayShell::Modify);
+        QCOMPARE(m_calls[1].data.uFlags, 7u);
+        QVERIFY(tipOf(m_calls[1].data).startsWith(QByteArray("Mailvane: 2 new message(s)\0", 27)));
     }
 
     void clearedIconLeavesTheShownIconInPlace()

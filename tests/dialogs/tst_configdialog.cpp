@@ -1,6 +1,9 @@
 #include "DialogHarness.h"
 
+#include "dialogs/DialogServices.h"
 #include "dialogs/frmMailvaneConfig.h"
+#include "../desktop/HotKeyTestHelpers.h"
+#include "Beeper.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -120,6 +123,8 @@ private slots:
     void browse();
     void helpAndHotKeyLine();
     void ownStoreWithoutServices();
+    void hotKeyProblemFollowsTheControl_data();
+    void hotKeyProblemFollowsTheControl();
 };
 
 void TestConfigDialog::formHasItsControls()
@@ -798,6 +803,42 @@ void TestConfigDialog::helpAndHotKeyLine()
     QCOMPARE(child<QLabel>(dialog, "lblHotKeyProblem")->text(), QStringLiteral("No keyboard here."));
     child<QCheckBox>(dialog, "chkHKEnabled")->click();
     QVERIFY(dialog.config().HotKeyEnabled());
+}
+
+void TestConfigDialog::hotKeyProblemFollowsTheControl_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("problemStart");
+
+    using State = wrenkit::HotKeySource::State;
+    QTest::newRow("listening") << int(State::Listening) << QString();
+    QTest::newRow("taken by another program") << int(State::Taken) << "This key is taken by another program";
+    QTest::newRow("refused") << int(State::Failed) << "The hot key could not be set up";
+    QTest::newRow("no way to a hot key") << int(State::Unavailable) << "The hot key does not work in this session";
+}
+
+// What the running control found reaches the dialog's hot-key tab.
+void TestConfigDialog::hotKeyProblemFollowsTheControl()
+{
+    QFETCH(int, answer);
+    QFETCH(QString, problemStart);
+    auto source = std::make_unique<hotkeytest::FakeHotKeySource>();
+    hotkeytest::FakeHotKeySource *fake = source.get();
+    const auto state = wrenkit::HotKeySource::State(answer);
+    fake->answer = state == wrenkit::HotKeySource::State::Unavailable ? wrenkit::HotKeySource::State::Listening : state;
+    wrenkit::HotKeyCtrl ctrl(std::move(source), std::make_unique<wrenkit::NullBeeper>());
+    ctrl.setHotKey(123);
+    ctrl.setEnabled(true);
+    QTRY_COMPARE(fake->asked.size(), 1);
+    if (state == wrenkit::HotKeySource::State::Unavailable)
+        fake->becomeUnavailable();
+
+    const QString problem = hotKeyProblem(&ctrl);
+    QVERIFY2(problemStart.isEmpty() ? problem.isEmpty() : problem.startsWith(problemStart), qPrintable(problem));
+    DialogHarness h;
+    h.hotKeyProblem = problem;
+    frmMailvaneConfig dialog(h.services());
+    QCOMPARE(child<QLabel>(dialog, "lblHotKeyProblem")->isHidden(), problem.isEmpty());
 }
 
 void TestConfigDialog::ownStoreWithoutServices()

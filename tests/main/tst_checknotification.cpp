@@ -1,18 +1,20 @@
 // The desktop notification of a check, against a stand-in notification service on a private bus.
 #include "CheckHarness.h"
+#include "NotificationStandIn.h"
 #include "PrivateSessionBus.h"
 #include "ScriptedPop3Server.h"
 #include "platform/DesktopNotifier.h"
 
 #include <QDBusConnection>
+#include <QGuiApplication>
 #include <QtTest>
 
 using namespace testsupport;
 
 namespace
 {
-const QString NotificationService = QStringLiteral("org.freedesktop.Notifications");
-const QString NotificationPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString NotificationService = NotificationStandIn::Service;
+const QString NotificationPath = NotificationStandIn::Path;
 
 QByteArray top(const QByteArray &headers)
 {
@@ -20,38 +22,7 @@ QByteArray top(const QByteArray &headers)
 }
 } // namespace
 
-// Records every notification it is asked to show.
-class FakeNotifications : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    struct Call {
-        QString appName;
-        uint replacesId;
-        QString summary;
-        QString body;
-        QStringList actions;
-    };
-    QList<Call> calls;
-    QStringList capabilities{QStringLiteral("body"), QStringLiteral("actions")};
-
-public slots:
-    QStringList GetCapabilities() { return capabilities; }
-    uint Notify(const QString &appName, uint replacesId, const QString &, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &, int)
-    {
-        calls << Call{appName, replacesId, summary, body, actions};
-        return replacesId != 0 ? replacesId : ++m_lastId;
-    }
-
-signals:
-    void ActionInvoked(uint id, const QString &actionKey);
-    void NotificationClosed(uint id, uint reason);
-
-private:
-    uint m_lastId = 41;
-};
+using FakeNotifications = NotificationStandIn;
 
 class TestCheckNotification : public QObject
 {
@@ -59,6 +30,9 @@ class TestCheckNotification : public QObject
 private slots:
     void notificationPerCheckReplacedAndClicked();
     void markupServiceGetsEscapedBody();
+    void buttonsOnlyWhereTheServiceShowsThem_data();
+    void buttonsOnlyWhereTheServiceShowsThem();
+    void entryAndCategoryHints();
 };
 
 void TestCheckNotification::notificationPerCheckReplacedAndClicked()
@@ -142,5 +116,78 @@ void TestCheckNotification::markupServiceGetsEscapedBody()
     QCOMPARE(service.calls[0].body, QString("Ann &lt;ann@example.org&gt;: Fish &amp; chips"));
 }
 
-QTEST_GUILESS_MAIN(TestCheckNotification)
+void TestCheckNotification::buttonsOnlyWhereTheServiceShowsThem_data()
+{
+    QTest::addColumn<bool>("actionsCapability");
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<QStringList>("keys");
+
+    const QStringList one{"default", "delete", "block-sender", "open-mail-client"};
+    const QStringList several{"default", "show-list", "open-mail-client"};
+    QTest::newRow("one message") << true << 1 << one;
+    QTest::newRow("several messages") << true << 3 << several;
+    QTest::newRow("one message, no buttons on this desktop") << false << 1 << QStringList{"default"};
+}
+
+void TestCheckNotification::buttonsOnlyWhereTheServiceShowsThem()
+{
+    QFETCH(bool, actionsCapability);
+    QFETCH(int, messages);
+    PrivateSessionBus bus;
+    QVERIFY2(bus.isValid(), qPrintable(bus.error()));
+    NotificationStandIn service;
+    if (!actionsCapability)
+        service.capabilities.removeAll("actions");
+    QVERIFY(service.offerOn(bus.connect("service")));
+    FreedesktopNotifier notifier(bus.connect("client"));
+    QSignalSpy invoked(&notifier, &DesktopNotifier::actionInvoked);
+
+    CheckHarness h(20, &notifier);
+    ScriptedPop3Server server;
+    QList<int> sizes(messages, 100);
+    server.login(sizes);
+    for (int j = 1; j <= messages; ++j)
+        server.expect("TOP " + QByteArray::number(j) + " 1").send(top("From: Ann\r\nSubject: Hi\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    h.addAccount("only", "user", "secret", server.port());
+    POPConfig &config = h.loadConfig();
+    config.setPlay(0);
+    config.setShowList(0);
+    QSignalSpy notified(&h.cycle, &CheckCycle::desktopNotified);
+    h.cycle.CheckMail();
+    QTRY_COMPARE(service.calls.size(), 1);
+    QTEST(NotificationStandIn::actionKeys(service.calls[0]), "keys");
+    QCOMPARE(notified.size(), 1);
+    QCOMPARE(notified[0][0].value<QList<ListedMessage>>().size(), messages);
+
+    // A button the notification does not have, or one of an older notification, is not passed on.
+    const QStringList keys = NotificationStandIn::actionKeys(service.calls[0]);
+    service.invoke("nonsense");
+    emit service.ActionInvoked(7, keys.last());
+    service.invoke(keys.last());
+    if (keys.size() > 1) {
+        QVERIFY(invoked.wait(5000));
+        QCOMPARE(invoked.size(), 1);
+        QCOMPARE(invoked[0][0].toString(), keys.last());
+    }
+}
+
+// The desktop finds the program's name and icon through its desktop entry.
+void TestCheckNotification::entryAndCategoryHints()
+{
+    PrivateSessionBus bus;
+    QVERIFY2(bus.isValid(), qPrintable(bus.error()));
+    NotificationStandIn service;
+    QVERIFY(service.offerOn(bus.connect("service")));
+    FreedesktopNotifier notifier(bus.connect("client"));
+    const QString before = QGuiApplication::desktopFileName();
+    QGuiApplication::setDesktopFileName("org.example.Checker");
+    notifier.notify("1 new message(s)", "Ann: Hi");
+    QTRY_COMPARE(service.calls.size(), 1);
+    QGuiApplication::setDesktopFileName(before);
+    QCOMPARE(service.calls[0].hints.value("desktop-entry").toString(), QString("org.example.Checker"));
+    QCOMPARE(service.calls[0].hints.value("category").toString(), QString("email.arrived"));
+}
+
+QTEST_MAIN(TestCheckNotification)
 #include "tst_checknotification.moc"

@@ -26,7 +26,8 @@ struct ListCommandsHarness : CheckHarness {
     ListCommands commands{bp1, list, status, cycle, host, {beeper, temp.prompter, launcher}};
     QList<DeletionOutcome> outcomes;
 
-    explicit ListCommandsHarness(int tickMs = 1000) : CheckHarness(tickMs)
+    explicit ListCommandsHarness(int tickMs = 1000, DesktopNotifier *notifier = nullptr)
+        : CheckHarness(tickMs, notifier)
     {
         QObject::connect(&commands, &ListCommands::deletionFinished,
                          [this](const QString &, DeletionOutcome outcome) { outcomes << outcome; });

@@ -9,9 +9,10 @@
 
 #include "CvSysTrayControl.h"
 #include "HotKeyCtrl.h"
-#include "KeyStateSource.h"
+#include "../desktop/HotKeyTestHelpers.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QMenu>
 #include <QUrl>
 
@@ -25,21 +26,23 @@ namespace testsupport
 class RecordingShell : public wrenkit::ShellNotifyIcon
 {
 public:
-    void notify(wrenkit::TrayShell::Message message, const wrenkit::TrayIconData &) override
+    void notify(wrenkit::TrayShell::Message message, const wrenkit::TrayIconData &data) override
     {
-        shown = message == wrenkit::TrayShell::Add;
+        if (message == wrenkit::TrayShell::Add)
+            shown = true;
+        else if (message == wrenkit::TrayShell::Delete)
+            shown = false;
+        else if (message == wrenkit::TrayShell::Modify && shown)
+            ++updates;
+        if (message != wrenkit::TrayShell::Delete) {
+            toolTip = wrenkit::trayTipText(data);
+            icon = data.hIcon;
+        }
     }
     bool shown = false;
-};
-
-// A keyboard on which no key is down.
-class IdleKeyboard : public wrenkit::KeyStateSource
-{
-public:
-    std::vector<bool> keysDown(std::span<const int> keys) override
-    {
-        return std::vector<bool>(keys.size(), false);
-    }
+    int updates = 0; // changes to the icon while shown
+    QString toolTip; // of the icon shown or changed last
+    QIcon icon;
 };
 
 struct WindowHarness {
@@ -53,6 +56,8 @@ struct WindowHarness {
     bool trayAvailable = true;
     bool keysAvailable = true;
     int timerIntervalMs = 60000;
+    // The wall clock the window sees; the test moves it.
+    QDateTime clock = QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC);
     QList<QUrl> opened;
     std::function<void(const QUrl &)> onOpen; // acts on an opened address (a stand-in browser)
     // Runs in place of the configuration dialog.
@@ -82,10 +87,9 @@ struct WindowHarness {
         shell = recordingShell.get();
         auto tray = std::make_unique<wrenkit::CvSysTrayControl>(std::move(recordingShell));
         auto hotKey =
-            std::make_unique<wrenkit::HotKeyCtrl>(keysAvailable ? std::make_unique<IdleKeyboard>() : nullptr,
+            std::make_unique<wrenkit::HotKeyCtrl>(keysAvailable ? std::make_unique<hotkeytest::FakeHotKeySource>() : nullptr,
                                                   std::make_unique<wrenkit::NullBeeper>());
-        window = std::make_unique<frmMailMain>(
-            MainWindowEnvironment{temp.services(), connectivity, dialer, sound, beeper, temp.prompter,
+        MainWindowEnvironment env{temp.services(), connectivity, dialer, sound, beeper, temp.prompter,
                                   launcher, [this](const QUrl &url) {
                                       opened << url;
                                       if (onOpen)
@@ -96,7 +100,9 @@ struct WindowHarness {
                                       if (configDialog)
                                           configDialog(parent);
                                   },
-                                  timerIntervalMs});
+                                  timerIntervalMs};
+        env.recheck.clock = [this] { return clock; };
+        window = std::make_unique<frmMailMain>(std::move(env));
         return *window;
     }
 

@@ -1,10 +1,12 @@
 // The main window on Qt's offscreen platform: timer, minimise styles, tray menu, columns, list
 // menu and the commands that reach the window.
 #include "AuthorizationServer.h"
+#include "BasicPOP.h"
 #include "ScriptedPop3Server.h"
 #include "WindowHarness.h"
 #include "main/CheckCycle.h"
 #include "main/ColumnLayout.h"
+#include "platform/RegistryStore.h"
 
 #include <QAccessible>
 #include <QHeaderView>
@@ -59,6 +61,8 @@ private slots:
     void timer_data();
     void timer();
     void timerRunsAtTheGivenInterval();
+    void wallClockGapCountsAsMinutes();
+    void trayIconTellsNewMailAndErrors();
     void firstStartShowsTheWindow_data();
     void firstStartShowsTheWindow();
     void loadNeverLeavesTheWindowUnreachable_data();
@@ -141,6 +145,78 @@ void TestMailMain::timerRunsAtTheGivenInterval()
     h.timerIntervalMs = 5;
     frmMailMain &w = h.open();
     QTRY_VERIFY(w.TickCount() >= 2);
+}
+
+// The machine slept for two intervals, so the timer did not tick: the next tick sees the wall
+// clock's gap and checks, once.
+void TestMailMain::wallClockGapCountsAsMinutes()
+{
+    WindowHarness h;
+    h.addAccount("A", false);
+    h.configure([](POPConfig &c) { c.setInterval(10); });
+    frmMailMain &w = h.open();
+    w.timer().stop();
+    int checks = 0;
+    connect(&w.checkCycle(), &CheckCycle::checkFinished, this, [&] { ++checks; });
+    const auto tick = [&] {
+        h.clock = h.clock.addSecs(60);
+        w.Timer1_Timer();
+    };
+
+    tick();
+    tick();
+    QCOMPARE(w.TickCount(), 2);
+    h.clock = h.clock.addSecs(20 * 60);
+    tick();
+    QCOMPARE(checks, 1);
+    QCOMPARE(w.TickCount(), 1);
+    for (int i = 0; i < 8; ++i)
+        tick();
+    QCOMPARE(checks, 1);
+    QCOMPARE(w.TickCount(), 9);
+}
+
+// After a check the icon shows new mail, or that the check failed, and its tool tip says how many
+// messages or which account; it changes where it stands.
+void TestMailMain::trayIconTellsNewMailAndErrors()
+{
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    for (const char *top : {"TOP 1 1", "TOP 2 1"})
+        server.expect(top).send("+OK\r\nFrom: Ann\r\nSubject: Hi\r\n\r\n.\r\n");
+    server.expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    const auto setPort = [&](quint16 port) {
+        h.temp.store()
+            .root(RegistryStore::Root::LocalMachine)
+            .subKey("Software\\Corvanta\\Mailvane 1.0\\Accounts\\A")
+            .addValue("Port", int(port), RegType::DWord);
+    };
+    setPort(server.port());
+    h.configure([](POPConfig &c) {
+        c.setPlay(0);
+        c.setShowList(0);
+    });
+    frmMailMain &w = h.open();
+    w.bp1().setTickInterval(20);
+    QVERIFY(h.shell->shown);
+    QCOMPARE(h.shell->toolTip, QString("Mailvane 1.1"));
+    const qint64 quiet = h.shell->icon.cacheKey();
+
+    w.checkCycle().CheckMail();
+    QCOMPARE(w.messageList().rowCount(), 2);
+    QCOMPARE(h.shell->toolTip, QString("Mailvane: 2 new message(s)"));
+    QVERIFY(h.shell->updates >= 1);
+    const qint64 newMail = h.shell->icon.cacheKey();
+    QVERIFY(newMail != quiet);
+
+    setPort(unusedPort());
+    w.OpenConfiguration(); // fresh settings, as the dialog's Done gives
+    w.checkCycle().CheckMail();
+    QCOMPARE(h.shell->toolTip, QString("Mailvane: error checking A"));
+    QVERIFY(h.shell->icon.cacheKey() != newMail && h.shell->icon.cacheKey() != quiet);
+    QVERIFY(h.shell->shown);
 }
 
 void TestMailMain::firstStartShowsTheWindow_data()

@@ -7,6 +7,7 @@
 #include "TempStore.h"
 #include "TrayHost.h"
 #include "X11Client.h"
+#include "X11HotKeyGrab.h"
 #include "XvfbServer.h"
 #include "platform/PasswordVault.h"
 
@@ -17,6 +18,8 @@
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -97,15 +100,21 @@ class TestMailvaneProgram : public QObject
                           30000);
     }
 
-    void startMailvane(QProcess &process, const TempStore &store)
+    void startMailvane(QProcess &process, const TempStore &store, bool hotKeyDiagnostics = false)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (hotKeyDiagnostics) {
+            // The hot key's diagnostics on stderr: its states and every wake-up it causes.
+            env.insert("QT_LOGGING_RULES", "wrenkit.hotkey.debug=true");
+            process.setProcessChannelMode(QProcess::SeparateChannels);
+        }
         env.insert("DBUS_SESSION_BUS_ADDRESS", m_busAddress);
         env.insert("MAILVANE_REGISTRY", store.path());
         env.insert("XDG_CONFIG_HOME", store.dir());
         env.insert("QT_QPA_PLATFORM", "xcb");
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        if (!hotKeyDiagnostics)
+            process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.setChildProcessModifier([parent = getpid()] { terminateWithParent(parent); });
         process.start(QStringLiteral(MAILVANE_BINARY), {});
     }
@@ -149,6 +158,38 @@ class TestMailvaneProgram : public QObject
     bool focus(unsigned long window)
     {
         return window && xdotool({"windowfocus", "--sync", QString::number(window)});
+    }
+
+    // A store with one account (no check runs: every 999 minutes) and the hot key Alt+F12.
+    static void setUpHotKey(TempStore &store)
+    {
+        POPConfig setup(store.services());
+        setup.AddAccount("Idle", "127.0.0.1", "idle", "idle");
+        setup.setInterval(999);
+        setup.setHotKey(123);
+        setup.setModifier(18);
+        setup.setHotKeyEnabled(true);
+        setup.SaveConfig();
+    }
+    // The last wake-up count the program's hot key reported, from what it wrote so far.
+    static int wakeUps(const QString &log)
+    {
+        static const QRegularExpression line(QStringLiteral("woken up (\\d+)"));
+        int count = 0;
+        for (auto it = line.globalMatch(log); it.hasNext();)
+            count = it.next().captured(1).toInt();
+        return count;
+    }
+    static bool pressWithXdotool(const QString &keys)
+    {
+        return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys}) == 0;
+    }
+    void quit(QProcess &mailvane)
+    {
+        QCOMPARE(call("Quit").type(), QDBusMessage::ReplyMessage);
+        QVERIFY(mailvane.waitForFinished(10000));
+        QCOMPARE(mailvane.exitCode(), 0);
+        QTRY_VERIFY(m_x->windowsOfClass("mailvane").empty());
     }
 
 private slots:
@@ -271,6 +312,69 @@ private slots:
         POPConfig stored(store.services());
         QCOMPARE(stored.NumberOfBlocked(), qint16(1));
         QVERIFY(stored.IsBlocked("Ann <ann@example.org>"));
+    }
+
+    // The hot key shows the hidden window. Nothing samples the keyboard: the hot key wakes the
+    // program only for the key events themselves, never between two presses.
+    void hotKeyShowsTheWindowWithoutSampling()
+    {
+        TempStore store;
+        setUpHotKey(store);
+        store.close();
+        QProcess mailvane;
+        startMailvane(mailvane, store, true);
+        QVERIFY2(mailvane.waitForStarted(10000), qPrintable(mailvane.errorString()));
+        QString log;
+        connect(&mailvane, &QProcess::readyReadStandardError, this,
+                [&] { log += QString::fromLocal8Bit(mailvane.readAllStandardError()); });
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Listening"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(iconEmbedded(), 20000);
+        QVERIFY(!mainWindow() || !m_x->isViewable(mainWindow()));
+        const int idle = wakeUps(log);
+
+        QVERIFY(pressWithXdotool("alt+F12"));
+        QTRY_VERIFY_WITH_TIMEOUT(mainWindow() && m_x->isViewable(mainWindow()), 10000);
+        QTRY_VERIFY(wakeUps(log) > idle);
+        const int afterFirst = wakeUps(log);
+        // The events of the key and its modifier going down and up, during the grab.
+        constexpr int KeyEvents = 4;
+        QVERIFY2(afterFirst - idle <= KeyEvents, qPrintable(log));
+
+        // Another round trip to the program in between, then the second press.
+        QTRY_VERIFY_WITH_TIMEOUT(call("ShowList").type() == QDBusMessage::ReplyMessage, 10000);
+        QCOMPARE(wakeUps(log), afterFirst);
+        QVERIFY(pressWithXdotool("alt+F12"));
+        QTRY_VERIFY(wakeUps(log) > afterFirst);
+        QVERIFY2(wakeUps(log) - afterFirst <= KeyEvents, qPrintable(log));
+        quit(mailvane);
+    }
+
+    // Another X client grabbed Alt+F12 first: the program reports the key taken, the other client
+    // gets the key, and the program goes on.
+    void hotKeyTakenByAnotherClient()
+    {
+        const auto other = wrenkit::X11HotKeyGrab::open();
+        QVERIFY(other);
+        other->listen(123, 18);
+        QCOMPARE(other->state(), wrenkit::HotKeySource::State::Listening);
+        QSignalSpy otherPressed(other.get(), &wrenkit::HotKeySource::pressed);
+
+        TempStore store;
+        setUpHotKey(store);
+        store.close();
+        QProcess mailvane;
+        startMailvane(mailvane, store, true);
+        QVERIFY2(mailvane.waitForStarted(10000), qPrintable(mailvane.errorString()));
+        QString log;
+        connect(&mailvane, &QProcess::readyReadStandardError, this,
+                [&] { log += QString::fromLocal8Bit(mailvane.readAllStandardError()); });
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Taken"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(iconEmbedded(), 20000);
+
+        QVERIFY(pressWithXdotool("alt+F12"));
+        QVERIFY(otherPressed.wait(10000));
+        QVERIFY(!mainWindow() || !m_x->isViewable(mainWindow()));
+        quit(mailvane);
     }
 
     // A first start with a keyring on the bus: the account added in the dialogs keeps its password
