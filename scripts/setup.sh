@@ -13,7 +13,7 @@ packages=(
   # running: the certificate authorities that TLS connections trust
   ca-certificates
   # tests and demo
-  dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  dovecot-pop3d dovecot-imapd openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
 )
 
 missing=()
