@@ -13,8 +13,7 @@ void ImapReplyReader::reset()
     m_greeted = false;
     m_fault = Outcome::Ok;
     m_current.clear();
-    m_lineStart = 0;
-    m_scanFrom = 0;
+    m_begin = m_lineStart = m_scanFrom = 0;
     m_literalEnd = -1;
 }
 
@@ -33,7 +32,17 @@ ImapReplyReader::Outcome ImapReplyReader::append(QByteArrayView chunk)
         return fail(Outcome::TooLarge);
     m_current.append(chunk);
     const Outcome outcome = scan();
-    return outcome == Outcome::Ok ? outcome : fail(outcome);
+    if (outcome != Outcome::Ok)
+        return fail(outcome);
+    // The bytes of the responses cut off go once per chunk, not once per response: a chunk may
+    // hold thousands of small FETCH responses.
+    m_current.remove(0, m_begin);
+    m_lineStart -= m_begin;
+    m_scanFrom -= m_begin;
+    if (m_literalEnd >= 0)
+        m_literalEnd -= m_begin;
+    m_begin = 0;
+    return Outcome::Ok;
 }
 
 ImapResponse ImapReplyReader::takeResponse()
@@ -45,7 +54,7 @@ ImapResponse ImapReplyReader::takeResponse()
 
 ImapReplyReader::Outcome ImapReplyReader::scan()
 {
-    while (!m_current.isEmpty()) {
+    while (m_begin < m_current.size()) {
         if (m_literalEnd >= 0) {
             if (m_current.size() < m_literalEnd)
                 return Outcome::Ok;
@@ -65,7 +74,7 @@ ImapReplyReader::Outcome ImapReplyReader::scan()
             // A line ending in braces that hold no length is no announcement; parsing refuses it.
             if (ImapParse::readLiteralLength(m_current, literalStart, length) == ImapParse::Result::Ok) {
                 // The literal and at least the CR LF that ends the response must fit.
-                if (length > m_maxBytes - m_doneBytes - literalStart - 2)
+                if (length > m_maxBytes - m_doneBytes - (literalStart - m_begin) - 2)
                     return Outcome::TooLarge;
                 m_literalEnd = literalStart + qsizetype(length);
                 continue;
@@ -80,7 +89,7 @@ ImapReplyReader::Outcome ImapReplyReader::scan()
 
 ImapReplyReader::Outcome ImapReplyReader::finishResponse(qsizetype end)
 {
-    const QByteArrayView bytes = QByteArrayView(m_current).first(end - 2);
+    const QByteArrayView bytes = QByteArrayView(m_current).sliced(m_begin, end - 2 - m_begin);
 
     // Who may answer is settled before the syntax, so that stray bytes read as out of step.
     const bool untagged = bytes.startsWith("* ");
@@ -113,10 +122,10 @@ ImapReplyReader::Outcome ImapReplyReader::finishResponse(qsizetype end)
     if (tagged >= 0)
         m_inFlight.removeAt(tagged);
 
-    m_current.remove(0, end);
-    m_doneBytes += end;
-    m_done.enqueue({std::move(response), end});
-    m_lineStart = m_scanFrom = 0;
+    const qsizetype size = end - m_begin;
+    m_doneBytes += size;
+    m_done.enqueue({std::move(response), size});
+    m_begin = m_lineStart = m_scanFrom = end;
     return Outcome::Ok;
 }
 
@@ -125,7 +134,7 @@ ImapReplyReader::Outcome ImapReplyReader::fail(Outcome outcome)
     m_fault = outcome;
     m_inFlight.clear();
     m_current.clear();
-    m_lineStart = m_scanFrom = 0;
+    m_begin = m_lineStart = m_scanFrom = 0;
     m_literalEnd = -1;
     return outcome;
 }

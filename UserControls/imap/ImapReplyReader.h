@@ -47,7 +47,7 @@ public:
     // Commands sent whose tagged response has not arrived.
     qsizetype inFlight() const { return m_inFlight.size(); }
     // Bytes held: the response in progress and the complete responses not yet taken.
-    qsizetype heldBytes() const { return m_current.size() + m_doneBytes; }
+    qsizetype heldBytes() const { return m_current.size() - m_begin + m_doneBytes; }
 
     qsizetype maxBufferBytes() const { return m_maxBytes; }
     void setMaxBufferBytes(qsizetype bytes) { m_maxBytes = bytes; }
@@ -62,7 +62,7 @@ private:
         qsizetype bytes = 0;
     };
 
-    // Cuts complete responses off m_current.
+    // Cuts complete responses off the bytes held.
     Outcome scan();
     Outcome finishResponse(qsizetype end);
     Outcome fail(Outcome outcome);
@@ -73,7 +73,10 @@ private:
     bool m_greeted = false;
     Outcome m_fault = Outcome::Ok;
 
-    QByteArray m_current;        // bytes of the response in progress
+    // The bytes of the response in progress from m_begin on; while a chunk is scanned, the
+    // responses already cut off from it lie before m_begin. All offsets below are into m_current.
+    QByteArray m_current;
+    qsizetype m_begin = 0;
     qsizetype m_lineStart = 0;   // where its current line begins (after the last literal)
     qsizetype m_scanFrom = 0;    // where the search for that line's CR LF goes on
     qsizetype m_literalEnd = -1; // the end of a literal not yet complete
