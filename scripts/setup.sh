@@ -8,12 +8,15 @@ packages=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsqlite3-dev
   libx11-dev libxtst-dev
+  # the manual pages: written for scdoc
+  scdoc
   # the desktop keyring: QtKeychain, and libsecret, which it loads at run time
   qtkeychain-qt6-dev libsecret-1-0
   # running: the certificate authorities that TLS connections trust
   ca-certificates
   # tests and demo
   dovecot-pop3d dovecot-imapd openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  desktop-file-utils appstream
 )
 
 missing=()

@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("mailvane"));
     QApplication::setApplicationVersion(QStringLiteral(MAILVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("mailvane"));
+    QApplication::setDesktopFileName(QStringLiteral("org.mailvane.Mailvane"));
     // The window is often hidden: closing a message box must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

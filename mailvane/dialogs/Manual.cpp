@@ -19,6 +19,8 @@ QStringList manualFolders()
     const QString programDir = QCoreApplication::applicationDirPath();
     folders << programDir + QStringLiteral("/../share/doc/mailvane/manual")
             << programDir + QStringLiteral("/../share/mailvane/manual");
+    // Where the package puts it, for a program started through a link from elsewhere.
+    folders << QStringLiteral(MAILVANE_INSTALLED_MANUAL_DIR);
 #ifdef MAILVANE_BUILD_SOURCE_DIR
     folders << QStringLiteral(MAILVANE_BUILD_SOURCE_DIR "/docs/manual");
 #endif

@@ -1,9 +1,8 @@
 #include "Manual.h"
 
-#include <QCoreApplication>
+#include "dialogs/Manual.h"
+
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QWidget>
 
@@ -12,17 +11,7 @@ namespace manual
 
 QUrl indexUrl()
 {
-    const QString programDir = QCoreApplication::applicationDirPath();
-    const QStringList candidates{
-        programDir + QStringLiteral("/../share/doc/mailvane/manual/index.html"),
-        QStringLiteral(MAILVANE_SOURCE_TREE "/docs/manual/index.html"),
-    };
-    for (const QString &candidate : candidates) {
-        const QFileInfo file(candidate);
-        if (file.isFile())
-            return QUrl::fromLocalFile(file.canonicalFilePath());
-    }
-    return {};
+    return mailvane::manualUrl(QStringLiteral("index.html"));
 }
 
 bool open()

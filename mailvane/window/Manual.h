@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QUrl>
 
-// The user manual: HTML pages installed next to the program (../share/doc/mailvane/manual) or, in
-// a build tree, the source tree's docs/manual.
+// The user manual's start page, found where mailvane::manualUrl looks: installed with the program
+// (/usr/share/doc/mailvane/manual) or, in a build tree, the source tree's docs/manual.
 namespace manual
 {
 // The start page, or an empty URL when no manual is found.
