@@ -303,6 +303,8 @@ void TestImapParsing::responses_data()
         << L{"+ \"Ready for literal\"", "a1 OK \"\""} << ok << big;
     QTest::newRow("empty continuation requests")
         << QByteArrayList{"a1+"} << L{"+ \r\n+\r\n"} << L{"+ \"\"", "+ \"\""} << ok << big;
+    QTest::newRow("untagged data with no command in flight")
+        << L{} << L{"* 5 EXISTS\r\n* 1 RECENT\r\n"} << L{"* 5 EXISTS", "* 1 RECENT"} << ok << big;
     QTest::newRow("untagged bye") << a1 << L{"* BYE Autologout; idle for too long\r\n"}
                                   << L{"* BYE \"Autologout; idle for too long\""} << ok << big;
 
@@ -355,10 +357,7 @@ void TestImapParsing::responses()
     for (const QByteArray &tag : tags)
         reader.expect(tag.endsWith('+') ? tag.chopped(1) : tag, tag.endsWith('+'));
     const Run run = feed(reader, chunks);
-    QCOMPARE(run.responses, [] {
-        QFETCH(QByteArrayList, responses);
-        return responses;
-    }());
+    QTEST(run.responses, "responses");
     QCOMPARE(run.outcome, outcome);
     if (outcome != "ok")
         QCOMPARE(reader.heldBytes(), 0);
