@@ -18,6 +18,7 @@
 #include <QSet>
 #include <QTime>
 #include <algorithm>
+#include <functional>
 
 namespace
 {
@@ -150,11 +151,16 @@ void CheckCycle::CheckMail()
 
 bool CheckCycle::checkAccount(int i, bool &dialled)
 {
+    // A Cancel counts for the account it was pressed on, never for the next one.
+    m_cancelled = false;
     const QString accountName = m_config->AccountName(i);
     const QString checkingText = QStringLiteral("Checking ") + accountName + QStringLiteral(" for mail");
     m_status.setPanel(2, checkingText);
-    if (!applyAccount(i))
+    // Reading the password may wait; a Cancel meanwhile abandons the account before its log-in.
+    if (!applyAccount(i) || m_cancelled) {
+        m_cancelled = false;
         return true;
+    }
 
     m_status.setPanel(2, QStringLiteral("Connecting to ") + accountName);
     // With no connection profile there is nothing to dial: the server is tried as it is, since
@@ -193,6 +199,10 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
     const int count = m_bp1.NumberOfMessages();
     for (int j = 1; j <= count; ++j) {
         const ReadOutcome outcome = checkMessage(i, accountName, j, rejected);
+        // Without a connection no later message can be read: its loss has been reported once,
+        // by the read that found it gone, and the account ends here.
+        if (outcome == ReadOutcome::Lost)
+            break;
         if (outcome != ReadOutcome::Refused || m_bp1.MsgSize() >= 0) {
             refusedInARow = 0;
         } else if (++refusedInARow == MaxRefusedInARow) {
@@ -201,37 +211,57 @@ bool CheckCycle::checkAccount(int i, bool &dialled)
         }
     }
     const bool walkedCleanly = m_errorCount == errorsAtLogIn && !m_cancelled;
+    m_cancelled = false;
     m_bp1.Disconnect();
     if (m_config && m_config->NotifyNewOnly())
         noteKnownMessages(accountName, firstRow, walkedCleanly);
-    // A deletion is done only once the server confirmed it by accepting QUIT.
+    // A deletion is done only once the server confirmed it by accepting QUIT. The server then
+    // numbers the later messages anew, and the keys of this account's rows follow, highest
+    // deletion first, so that each key names the message's number in the next session.
+    QList<int> deletedNumbers;
     for (RejectedMessage &message : rejected) {
         message.deleted = !m_dryRun && m_bp1.MessageDeleted(message.number);
-        emit messageRejected(message);
+        if (message.deleted)
+            deletedNumbers << message.number;
     }
+    std::sort(deletedNumbers.begin(), deletedNumbers.end(), std::greater<>());
+    for (int number : deletedNumbers)
+        m_list.renumberAfterDeletion(i, number);
+    for (const RejectedMessage &message : rejected)
+        emit messageRejected(message);
     return true;
 }
 
 bool CheckCycle::applyAccount(int i)
 {
-    if (!m_config)
+    if (!m_config || i < 0 || i >= m_config->NumberOfAccounts())
         return false;
-    m_errorAccount = m_config->AccountName(i);
+    // The account is read as one record before the keyring is asked: that read may wait with the
+    // event loop running, and the configuration dialog may replace the settings meanwhile, after
+    // which index i can name another account on another server.
+    const QPointer<POPConfig> config = m_config;
+    const QString name = config->AccountName(i);
+    const QString host = config->Host(i);
+    const QString userName = config->UserName(i);
+    const int port = config->Port(i);
+    const int security = config->Security(i);
+    const QString trustedCertificate = config->TrustedCertificate(i);
+    m_errorAccount = name;
     // A password kept in the keyring that cannot be read now fails the account: a log-in with an
     // empty password would only look like a wrong one to the server.
-    const POPConfig::PasswordLookup password = m_config->LookUpPassword(i);
-    if (!m_config)
-        return false;
+    const POPConfig::PasswordLookup password = config->LookUpPassword(i);
+    if (!config || config != m_config)
+        return false; // the settings were replaced: the account is skipped
     if (!password.ok) {
         OnError(QStringLiteral("Password Not Available: ") + password.error);
         return false;
     }
-    m_bp1.setHost(m_config->Host(i));
-    m_bp1.setUserName(m_config->UserName(i));
+    m_bp1.setHost(host);
+    m_bp1.setUserName(userName);
     m_bp1.setPassword(password.password);
-    m_bp1.setPort(m_config->Port(i));
-    m_bp1.setSecurity(m_config->Security(i));
-    m_bp1.setTrustedCertificate(m_config->TrustedCertificate(i));
+    m_bp1.setPort(port);
+    m_bp1.setSecurity(security);
+    m_bp1.setTrustedCertificate(trustedCertificate);
     return true;
 }
 
@@ -244,8 +274,11 @@ CheckCycle::ReadOutcome CheckCycle::checkMessage(int i, const QString &accountNa
     const int errorsBefore = m_errorCount;
     m_bp1.GetMessageInfo(j);
     if (m_errorCount != errorsBefore || !m_bp1.InfoComplete()) {
-        const bool refused = m_errorCount != errorsBefore && m_lastError == wrenkit::BasicPOP::MessageRefused;
-        return refused ? ReadOutcome::Refused : ReadOutcome::Failed;
+        const bool failed = m_errorCount != errorsBefore;
+        if (failed && m_lastError == wrenkit::BasicPOP::ConnectionLost)
+            return ReadOutcome::Lost;
+        return failed && m_lastError == wrenkit::BasicPOP::MessageRefused ? ReadOutcome::Refused
+                                                                          : ReadOutcome::Failed;
     }
 
     if (const std::optional<RejectReason> reason = filter()) {

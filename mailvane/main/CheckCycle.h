@@ -119,7 +119,8 @@ private:
     void OnError(const QString &ErrorText);
     // Checks account i; false when the whole check must end (the dial failed).
     bool checkAccount(int i, bool &dialled);
-    enum class ReadOutcome { Read, Refused, Failed };
+    // Lost: the connection was gone before the read.
+    enum class ReadOutcome { Read, Refused, Failed, Lost };
     // Examines message j: lists it, or notes it in rejected and sends its DELE.
     ReadOutcome checkMessage(int i, const QString &accountName, int j, QList<RejectedMessage> &rejected);
     // Marks the account's rows (from firstRow on) that no earlier check listed, and remembers the

@@ -10,6 +10,8 @@
 #include "BasicPOP.h"
 #include "HeaderValue.h"
 
+#include <QPointer>
+
 namespace
 {
 const QString GoneText = QStringLiteral("Message no longer on the server");
@@ -47,8 +49,7 @@ void ListCommands::ButtonClick(const QString &key)
         if (POPConfig *config = m_cycle.config())
             m_status.setPanel(1, QStringLiteral("Selected Client: ") + config->SelectedClient());
     } else if (key == QLatin1String("Delete")) {
-        if (m_list.rowCount() > 0)
-            DeleteServerMessage(m_host.selectedKey());
+        DeleteSelected();
     } else if (key == QLatin1String("Help")) {
         m_host.ShowHelp();
     } else if (key == QLatin1String("Cancel")) {
@@ -60,19 +61,41 @@ void ListCommands::ButtonClick(const QString &key)
 
 void ListCommands::DeleteSelected()
 {
-    if (m_list.rowCount() > 0)
-        DeleteServerMessage(m_host.selectedKey());
+    if (m_list.rowCount() == 0)
+        return;
+    if (const std::optional<ListedMessage> selected = m_host.selectedMessage())
+        DeleteChosen(*selected);
 }
 
 void ListCommands::BlockSender()
 {
+    if (m_list.rowCount() == 0)
+        return;
+    if (const std::optional<ListedMessage> selected = m_host.selectedMessage())
+        BlockChosen(*selected);
+}
+
+void ListCommands::DeleteChosen(const ListedMessage &chosen)
+{
+    if (stillListed(chosen))
+        DeleteServerMessage(chosen.key);
+}
+
+void ListCommands::BlockChosen(const ListedMessage &chosen)
+{
     POPConfig *config = m_cycle.config();
-    if (!config || m_list.rowCount() == 0)
+    if (!config || !stillListed(chosen) || chosen.from == wrenkit::notFoundMarker())
         return;
-    const ListedMessage *message = m_list.find(m_host.selectedKey());
-    if (!message || message->from == wrenkit::notFoundMarker())
-        return;
-    config->AddBlockedSender(message->from);
+    config->AddBlockedSender(chosen.from);
+}
+
+bool ListCommands::stillListed(const ListedMessage &chosen)
+{
+    const ListedMessage *listed = m_list.find(chosen.key);
+    if (listed && MessageListModel::isSameMessage(*listed, chosen))
+        return true;
+    m_status.setPanel(3, NoLongerListed);
+    return false;
 }
 
 QString ListCommands::clientCommand(const QList<MailClient> &clients, const QString &selected)
@@ -143,8 +166,15 @@ DeletionOutcome ListCommands::deleteMessage(const QString &Key)
         }
     } release{this};
 
-    if (!m_cycle.applyAccount(key.account))
-        return DeletionOutcome::Failed;
+    // Reading the password may wait, and the settings may be replaced meanwhile: the key's
+    // account index may then name another account, and nothing is deleted.
+    const QPointer<POPConfig> settings = config;
+    if (!m_cycle.applyAccount(key.account)) {
+        if (!m_cycle.config() || m_cycle.config() == settings.data())
+            return DeletionOutcome::Failed;
+        m_services.prompter.message(QStringLiteral("Mailvane"), NotIdentifiedText);
+        return DeletionOutcome::NotIdentified;
+    }
     if (m_bp1.TimeOut() <= 0)
         m_bp1.setTimeOut(config->Timeout());
 

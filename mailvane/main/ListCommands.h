@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 namespace wrenkit
 {
 class BasicPOP;
@@ -23,8 +25,9 @@ class ListCommandHost
 {
 public:
     virtual ~ListCommandHost() = default;
-    // The key of the selected message; empty when the list is empty.
-    virtual QString selectedKey() const = 0;
+    // The message the user selected, as it was listed when selected; none when the list is empty.
+    // After a check refilled the list it may no longer be there.
+    virtual std::optional<ListedMessage> selectedMessage() const = 0;
     virtual void ApplyMinStyle() = 0;
     // The "Configuration" steps: the dialog, then fresh settings and hot key.
     virtual void OpenConfiguration() = 0;
@@ -57,6 +60,9 @@ public:
     ListCommands(wrenkit::BasicPOP &bp1, MessageListModel &list, StatusSink &status, CheckCycle &cycle,
                  ListCommandHost &host, const ListCommandServices &services, QObject *parent = nullptr);
 
+    // Panel 3 when a command's message is no longer in the list.
+    static inline const QString NoLongerListed = QStringLiteral("The message is no longer in the list");
+
     // The command line of the client named `selected` (exact match): the last client of that name
     // wins. Empty when none matches.
     static QString clientCommand(const QList<MailClient> &clients, const QString &selected);
@@ -64,10 +70,15 @@ public:
 public slots:
     // Toolbar1's ButtonClick, by the button's key. A command refused while Busy beeps.
     void ButtonClick(const QString &key);
-    // mnuDelMessage: the selected message; refusals are the deletion's own.
+    // The Delete key, and the toolbar's Delete once Busy let it through: the selected message.
     void DeleteSelected();
-    // mnuAddBlock: blocks the selected message's From line.
+    // mnuAddBlock on the selected message.
     void BlockSender();
+    // mnuDelMessage and mnuAddBlock on the message the menu was opened on. When that message is
+    // no longer the one listed under its key (a check refilled the list meanwhile), nothing is
+    // done and panel 3 says so. Refusals while Busy are the deletion's own.
+    void DeleteChosen(const ListedMessage &chosen);
+    void BlockChosen(const ListedMessage &chosen);
     void Launch();
     void Cancel();
     void DeleteServerMessage(const QString &Key);
@@ -76,6 +87,8 @@ signals:
     void deletionFinished(const QString &key, DeletionOutcome outcome);
 
 private:
+    // True when the list still holds this very message under its key; else says so.
+    bool stillListed(const ListedMessage &chosen);
     DeletionOutcome deleteMessage(const QString &Key);
     // The number of the recorded message in the session just opened; 0 when it is not there for
     // certain (outcome says why).

@@ -120,11 +120,21 @@ QString MessageListModel::sizeText(int bytes)
 
 void MessageListModel::renumberAfterDeletion(int account, int deleted)
 {
-    for (ListedMessage &message : m_messages) {
+    for (int row = 0; row < m_messages.size(); ++row) {
+        ListedMessage &message = m_messages[row];
         const MessageKey key = MessageKey::parse(message.key);
-        if (key.account == account && key.message > deleted)
+        if (key.account == account && key.message > deleted) {
             message.key = MessageKey{key.account, key.message - 1}.text();
+            emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::UserRole});
+        }
     }
+}
+
+bool MessageListModel::isSameMessage(const ListedMessage &a, const ListedMessage &b)
+{
+    return a.key == b.key && a.account == b.account && a.uniqueId == b.uniqueId &&
+           a.sizeBytes == b.sizeBytes && a.from == b.from && a.subject == b.subject && a.to == b.to &&
+           a.date == b.date;
 }
 
 const ListedMessage *MessageListModel::find(const QString &key) const

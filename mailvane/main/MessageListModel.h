@@ -61,6 +61,9 @@ public:
     void renumberAfterDeletion(int account, int deleted);
     // The message with this key, or null.
     const ListedMessage *find(const QString &key) const;
+    // Both name the same message under the same key: the same account, unique id, size and
+    // headers. What a command chosen on one row checks before it acts on the row there now.
+    static bool isSameMessage(const ListedMessage &a, const ListedMessage &b);
     const QList<ListedMessage> &messages() const { return m_messages; }
 
     // The Size column for a size in bytes: a space, the kilobytes rounded half to even, two spaces

@@ -438,7 +438,10 @@ POPConfig::PasswordLookup POPConfig::LookUpPassword(int i) const
         return {true, UnscramblePassword(a->Password), {}};
     if (!m_services.vault)
         return {false, {}, QStringLiteral("no keyring")};
-    const PasswordVault::Result result = m_services.vault->read(a->Name);
+    // The read may wait with the event loop running, during which this object may be replaced
+    // and deleted: the vault gets its own copy of the name.
+    const QString name = a->Name;
+    const PasswordVault::Result result = m_services.vault->read(name);
     if (result.status != PasswordVault::Status::Ok)
         return {false, {}, result.error};
     return {true, result.password, {}};

@@ -16,6 +16,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QShortcut>
@@ -79,6 +80,7 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/mailvane/mailvane-64.png")));
     setupToolbarIcons();
+    setupShortcuts();
     if (QWidget *cancel = ui->Toolbar1->widgetForAction(ui->Cancel))
         cancel->installEventFilter(new NoToolTip(cancel));
 
@@ -104,7 +106,21 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     ui->LV->header()->setMinimumSectionSize(0);
     ui->LV->installEventFilter(this);
     ui->LV->viewport()->installEventFilter(this);
-    connect(&m_list, &QAbstractItemModel::rowsInserted, this, &frmMailMain::ensureSelection);
+    // What the commands act on is the row the user selected, kept across the refills of a check.
+    connect(ui->LV->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                if (!m_autoSelecting && current.isValid())
+                    selectRow(current.row());
+            });
+    connect(&m_list, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        if (m_selectedRow.isValid())
+            m_selectedBeforeRefill = messageAt(m_selectedRow.row());
+    });
+    connect(&m_list, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                reselect(first, last);
+                ensureSelection();
+            });
     connect(&m_list, &QAbstractItemModel::rowsRemoved, this, &frmMailMain::ensureSelection);
 
     m_bp1 = new wrenkit::BasicPOP(this);
@@ -143,8 +159,19 @@ frmMailMain::frmMailMain(MainWindowEnvironment env, QWidget *parent)
     connect(ui->mnuCheck, &QAction::triggered, m_cycle.get(), &CheckCycle::RequestCheck);
     connect(ui->mnuHelp, &QAction::triggered, this, &frmMailMain::mnuHelp_Click);
     connect(ui->mnuExit, &QAction::triggered, this, &frmMailMain::ExitProgram);
-    connect(ui->mnuDelMessage, &QAction::triggered, m_commands.get(), &ListCommands::DeleteSelected);
-    connect(ui->mnuAddBlock, &QAction::triggered, m_commands.get(), &ListCommands::BlockSender);
+    // The list menu's items act on the message it was opened on.
+    connect(ui->mnuDelMessage, &QAction::triggered, this, [this] {
+        if (const std::optional<ListedMessage> chosen = menuMessage())
+            m_commands->DeleteChosen(*chosen);
+        else
+            m_commands->DeleteSelected();
+    });
+    connect(ui->mnuAddBlock, &QAction::triggered, this, [this] {
+        if (const std::optional<ListedMessage> chosen = menuMessage())
+            m_commands->BlockChosen(*chosen);
+        else
+            m_commands->BlockSender();
+    });
 
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
             &frmMailMain::ShowHelp);
@@ -207,18 +234,95 @@ QString frmMailMain::panel(int panel) const
 
 QString frmMailMain::selectedKey() const
 {
+    const std::optional<ListedMessage> selected = selectedMessage();
+    return selected ? selected->key : QString();
+}
+
+std::optional<ListedMessage> frmMailMain::selectedMessage() const
+{
     if (m_list.rowCount() == 0)
-        return {};
-    QModelIndex index = ui->LV->currentIndex();
-    if (!index.isValid())
-        index = m_list.index(0, 0);
-    return m_list.data(m_list.index(index.row(), 0), Qt::UserRole).toString();
+        return std::nullopt;
+    if (m_selectedRow.isValid())
+        return messageAt(m_selectedRow.row());
+    if (m_selectedBeforeRefill)
+        return m_selectedBeforeRefill;
+    const QModelIndex current = ui->LV->currentIndex();
+    return messageAt(current.isValid() ? current.row() : 0);
+}
+
+std::optional<ListedMessage> frmMailMain::messageAt(int row) const
+{
+    if (row < 0 || row >= m_list.rowCount())
+        return std::nullopt;
+    return m_list.messages().at(row);
+}
+
+void frmMailMain::selectRow(int row)
+{
+    m_selectedRow = m_list.index(row, 0);
+    m_selectedBeforeRefill.reset();
+}
+
+void frmMailMain::reselect(int first, int last)
+{
+    if (!m_selectedBeforeRefill)
+        return;
+    for (int row = first; row <= last; ++row) {
+        if (MessageListModel::isSameMessage(m_list.messages().at(row), *m_selectedBeforeRefill)) {
+            ui->LV->setCurrentIndex(m_list.index(row, 0));
+            selectRow(row);
+            return;
+        }
+    }
 }
 
 void frmMailMain::ensureSelection()
 {
-    if (m_list.rowCount() > 0 && !ui->LV->currentIndex().isValid())
-        ui->LV->setCurrentIndex(m_list.index(0, 0));
+    if (m_list.rowCount() == 0 || ui->LV->currentIndex().isValid())
+        return;
+    // The first row is highlighted, but while the message selected before a refill may still be
+    // listed, it does not count as the user's choice.
+    m_autoSelecting = m_selectedBeforeRefill.has_value();
+    ui->LV->setCurrentIndex(m_list.index(0, 0));
+    m_autoSelecting = false;
+}
+
+void frmMailMain::popupListMenu(const QPoint &globalPos, const std::optional<ListedMessage> &message)
+{
+    const bool any = m_list.rowCount() > 0;
+    ui->mnuDelMessage->setEnabled(any);
+    ui->mnuAddBlock->setEnabled(any);
+    m_menuMessage = message;
+    // While the list keeps the row, the row is what the menu acts on: its key follows the
+    // renumbering after deletions. A refill ends it, and the message as it was is looked for.
+    const std::optional<ListedMessage> selected =
+        m_selectedRow.isValid() ? messageAt(m_selectedRow.row()) : std::nullopt;
+    m_menuRow =
+        selected && message && selected->key == message->key ? m_selectedRow : QPersistentModelIndex();
+    ui->RtClickMessage->popup(globalPos);
+}
+
+std::optional<ListedMessage> frmMailMain::menuMessage() const
+{
+    return m_menuRow.isValid() ? messageAt(m_menuRow.row()) : m_menuMessage;
+}
+
+void frmMailMain::setupShortcuts()
+{
+    // The toolbar's commands from the keyboard; F1 (Help) is the window's own shortcut.
+    const struct {
+        const char *key;
+        QList<QKeySequence> sequences;
+    } shortcuts[] = {
+        {"Check", {QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence(Qt::Key_F5)}},
+        {"Launch", {QKeySequence(Qt::CTRL | Qt::Key_L)}},
+        {"Cancel", {QKeySequence(Qt::Key_Escape)}},
+        {"Exit", {QKeySequence(Qt::CTRL | Qt::Key_Q)}},
+    };
+    for (const auto &shortcut : shortcuts) {
+        if (auto *action = findChild<QAction *>(QString::fromLatin1(shortcut.key)))
+            action->setShortcuts(shortcut.sequences);
+    }
 }
 
 bool frmMailMain::trayAvailable() const
@@ -264,8 +368,26 @@ bool frmMailMain::eventFilter(QObject *watched, QEvent *event)
         ui->mnuDelMessage->setEnabled(any);
         ui->mnuAddBlock->setEnabled(any);
         const auto *mouse = static_cast<QMouseEvent *>(event);
+        // The row under the pointer is the user's choice (the view selects it right after this).
+        if (const QModelIndex at = ui->LV->indexAt(mouse->position().toPoint()); at.isValid())
+            selectRow(at.row());
         if (mouse->button() == Qt::RightButton)
-            ui->RtClickMessage->popup(mouse->globalPosition().toPoint());
+            popupListMenu(mouse->globalPosition().toPoint(), selectedMessage());
+    } else if (watched == ui->LV && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool menuKey = key->key() == Qt::Key_Menu ||
+                             (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+        if (menuKey) {
+            const QModelIndex current = ui->LV->currentIndex();
+            const QRect row = current.isValid() ? ui->LV->visualRect(current) : QRect();
+            popupListMenu(ui->LV->viewport()->mapToGlobal(row.isValid() ? row.bottomLeft() : QPoint()),
+                          selectedMessage());
+            return true;
+        }
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            m_commands->DeleteSelected();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -9,11 +9,13 @@
 #include "HotKeyCtrl.h"
 
 #include <QMainWindow>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QUrl>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QTimer;
@@ -88,8 +90,11 @@ public:
     bool isWindowVisible() const override { return isVisible(); }
     void showWindow() override { show(); }
 
+    // The key of the selected message; empty when none.
+    QString selectedKey() const;
+
     // ListCommandHost
-    QString selectedKey() const override;
+    std::optional<ListedMessage> selectedMessage() const override;
     void ApplyMinStyle() override;
     void OpenConfiguration() override;
     void ShowHelp() override;
@@ -125,7 +130,15 @@ private:
     void mnuHelp_Click();
     void setColumnWidths();
     void setupToolbarIcons();
+    void setupShortcuts();
     void ensureSelection();
+    // After a refill, selects again the message selected before, when rows first..last hold it.
+    void reselect(int first, int last);
+    // The user's choice of a row: what the list commands act on.
+    void selectRow(int row);
+    // RtClickMessage at globalPos, on this message (none: the list is empty).
+    void popupListMenu(const QPoint &globalPos, const std::optional<ListedMessage> &message);
+    std::optional<ListedMessage> messageAt(int row) const;
     bool trayAvailable() const;
 
     std::unique_ptr<Ui::frmMailMain> ui;
@@ -136,6 +149,17 @@ private:
     wrenkit::CvSysTrayControl *m_tray = nullptr;
     wrenkit::HotKeyCtrl *m_hotKey = nullptr;
     MessageListModel m_list;
+    // The row the user selected; it follows removals and renumbering, and a refill ends it.
+    QPersistentModelIndex m_selectedRow;
+    // The message selected when a check refilled the list, until it is found again or the user
+    // selects another: the commands must not take the first row of the new list for it.
+    std::optional<ListedMessage> m_selectedBeforeRefill;
+    bool m_autoSelecting = false;
+    // The message RtClickMessage was opened on, and its row while the list keeps it (the row's
+    // key follows the renumbering after deletions).
+    std::optional<ListedMessage> m_menuMessage;
+    QPersistentModelIndex m_menuRow;
+    std::optional<ListedMessage> menuMessage() const;
     std::unique_ptr<POPConfig> m_config;
     std::unique_ptr<CheckCycle> m_cycle;
     std::unique_ptr<ListCommands> m_commands;

@@ -1,8 +1,10 @@
 // The check cycle against scripted servers: what Dovecot cannot be made to do.
 #include "CheckHarness.h"
 #include "ScriptedPop3Server.h"
+#include "platform/PasswordVault.h"
 
 #include <QFont>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace testsupport;
@@ -44,6 +46,34 @@ QByteArrayList deletesSent(const ScriptedPop3Server &server)
 }
 
 const QString spammer = QStringLiteral("Spammer <spam@junk.example>");
+
+// A keyring in memory whose reads take a while: whatever runs during the wait runs in read().
+class SlowVault : public PasswordVault
+{
+public:
+    std::function<void()> duringRead;
+    QHash<QString, QString> entries;
+
+    Status state() override { return Status::Ok; }
+    Result read(const QString &account) override
+    {
+        if (duringRead)
+            std::exchange(duringRead, {})();
+        if (!entries.contains(account))
+            return {Status::NotFound, {}, QStringLiteral("not found")};
+        return {Status::Ok, entries.value(account), {}};
+    }
+    Result write(const QString &account, const QString &password) override
+    {
+        entries[account] = password;
+        return {Status::Ok, {}, {}};
+    }
+    Result remove(const QString &account) override
+    {
+        entries.remove(account);
+        return {Status::Ok, {}, {}};
+    }
+};
 } // namespace
 
 class TestCheckCycle : public QObject
@@ -66,6 +96,9 @@ private slots:
     void fromOfOnlyBlanksIsNoBlockedSender_data();
     void fromOfOnlyBlanksIsNoBlockedSender();
     void cancelDuringAHeaderRead();
+    void cancelDuringHeaderReadsEndsTheAccount_data();
+    void cancelDuringHeaderReadsEndsTheAccount();
+    void settingsReplacedDuringAKeyringRead();
     void noDialWithoutAConnectionProfile();
     void statWithoutACount_data();
     void statWithoutACount();
@@ -250,7 +283,7 @@ void TestCheckCycle::filtersMatchTheFromAsReadNotAsShown()
     QCOMPARE(h.rejected.size(), 1);
     QCOMPARE(h.rejected[0].reason, RejectReason::BlockedSender);
     QCOMPARE(h.rejected[0].from, QString::fromLatin1(encoded));
-    QCOMPARE(h.keys(), QStringList{"A0 M2"});
+    QCOMPARE(h.keys(), QStringList{"A0 M1"}); // message 2 is number 1 once message 1 is gone
     const QModelIndex from = h.list.index(0, MessageListModel::From);
     QCOMPARE(from.data().toString(), u"Jörg <jorg@example.org>"_qs);
     QCOMPARE(from.data(MessageListModel::RawTextRole).toString(), QString::fromLatin1(rawUtf8));
@@ -442,6 +475,93 @@ void TestCheckCycle::cancelDuringAHeaderRead()
     QCOMPARE(h.cycle.NewMessageCount(), 1);
     QVERIFY(h.rejected.isEmpty());
     QCOMPARE(h.status.panel(3), QString("1 New Message(s)"));
+}
+
+void TestCheckCycle::cancelDuringHeaderReadsEndsTheAccount_data()
+{
+    QTest::addColumn<bool>("nextLogInFails"); // by a refused STAT, which the control reports no error for
+    QTest::addColumn<QStringList>("nextErrors");
+    QTest::addColumn<QStringList>("keys");
+
+    QTest::newRow("the next account is checked") << false << QStringList{} << QStringList{"A0 M1", "A1 M1"};
+    QTest::newRow("the next account's failed log-in is reported")
+        << true << QStringList{"second: Login Failed"} << QStringList{"A0 M1"};
+}
+
+void TestCheckCycle::cancelDuringHeaderReadsEndsTheAccount()
+{
+    // Cancel while message 2 of six is read, with the window visible: each error is a box.
+    QFETCH(bool, nextLogInFails);
+    CheckHarness h(20);
+    ScriptedPop3Server first;
+    ScriptedPop3Server second;
+    first.login({100, 100, 100, 100, 100, 100});
+    first.expect("TOP 1 1").send(top("From: a@example.org\r\nSubject: one\r\n"));
+    first.expect("TOP 2 1"); // no answer: the user cancels
+    if (nextLogInFails) {
+        logInOnly(second);
+        second.expect("STAT").send("-ERR mailbox in use\r\n").expect("LIST").send("+OK\r\n.\r\n");
+    } else {
+        second.login({100});
+        second.expect("TOP 1 1")
+            .send(top("From: b@example.org\r\nSubject: two\r\n"))
+            .expect("QUIT")
+            .send("+OK\r\n");
+    }
+    h.addAccount("first", "user", "secret", first.port());
+    h.addAccount("second", "user", "secret", second.port());
+    h.loadConfig();
+    h.status.showWindow();
+    connect(&first, &ScriptedPop3Server::commandReceived, &h.cycle, [&](const QByteArray &line) {
+        if (line == "TOP 2 1")
+            h.cycle.Cancel();
+    });
+
+    h.cycle.CheckMail();
+    QCOMPARE(first.received().last(), QByteArray("TOP 2 1"));
+    const QStringList firstErrors = h.errors.filter(QRegularExpression("^first: "));
+    QVERIFY2(firstErrors.size() <= 1, qPrintable(firstErrors.join(", ")));
+    QTEST(h.errors.filter(QRegularExpression("^second: ")), "nextErrors");
+    QCOMPARE(h.temp.prompter.calls.size(), h.errors.size());
+    QTEST(h.keys(), "keys");
+    QVERIFY2(second.unexpected().isEmpty(), second.unexpected());
+    QCOMPARE(h.finished, QList<bool>{true});
+}
+
+void TestCheckCycle::settingsReplacedDuringAKeyringRead()
+{
+    // While the password of account 0, "b first", is read from the keyring, the configuration
+    // dialog adds "a other" on another server: accounts come in name order, so index 0 now names
+    // that one. The scripted servers record what they receive.
+    CheckHarness h(20);
+    ScriptedPop3Server first;
+    ScriptedPop3Server other;
+    other.login({}, "other", "other-secret").expect("QUIT").send("+OK\r\n");
+    SlowVault vault;
+    const SettingsServices services{h.temp.store(), h.temp.prompter, h.temp.autostart, &vault};
+    {
+        POPConfig setup(services);
+        setup.setUseKeyring(true);
+        setup.SaveConfig();
+        setup.AddAccount({"b first", "127.0.0.1", "user", "first-secret", first.port()});
+    }
+    QCOMPARE(vault.entries.value("b first"), QString("first-secret"));
+    h.config = std::make_unique<POPConfig>(services);
+    h.cycle.setConfig(h.config.get());
+    vault.duringRead = [&] {
+        POPConfig dialog(services);
+        dialog.AddAccount({"a other", "127.0.0.1", "other", "other-secret", other.port()});
+        h.config = std::make_unique<POPConfig>(services);
+        h.cycle.setConfig(h.config.get());
+    };
+
+    h.cycle.CheckMail();
+    for (const QByteArray &line : other.received())
+        QVERIFY2(!line.contains("first-secret"), line.constData());
+    // Index 0 is skipped; the check walks only as many accounts as it found at its start.
+    QCOMPARE(other.connectionCount(), 0);
+    QVERIFY(h.errors.isEmpty());
+    QCOMPARE(h.finished, QList<bool>{true});
 }
 
 void TestCheckCycle::noDialWithoutAConnectionProfile()

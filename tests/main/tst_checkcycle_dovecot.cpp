@@ -118,7 +118,8 @@ void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
     // messages without a From or Subject are listed with the marker.
     h.cycle.CheckMail();
     QCOMPARE(h.errors, QStringList());
-    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M6", "A0 M7", "A0 M8", "A2 M1"}));
+    // Keys name the numbers the server gives once the deletions of 2 to 5 are done.
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M2", "A0 M3", "A0 M4", "A2 M1"}));
     QCOMPARE(h.list.messages()[0].size, QString(" 32  k"));
     QCOMPARE(h.list.messages()[1].from, QString("<NotFound>"));
     QCOMPARE(h.list.messages()[4].account, QString("3 Home"));
@@ -144,7 +145,7 @@ void TestCheckCycleDovecot::everyFilterRejectsExactlyItsMessages()
     config.BlockBlankSubject = true;
     h.rejected.clear();
     h.cycle.CheckMail();
-    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M4", "A2 M1"}));
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M2", "A2 M1"}));
     QCOMPARE(h.rejected.size(), 2);
     QCOMPARE(h.rejected[0].reason, RejectReason::BlankFrom);
     QCOMPARE(h.rejected[1].reason, RejectReason::BlankSubject);
@@ -209,7 +210,7 @@ void TestCheckCycleDovecot::overTlsAndStlsLikePlain()
 
     h.cycle.CheckMail();
     QCOMPARE(h.errors, QStringList());
-    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M3", "A1 M1", "A1 M3", "A2 M1", "A2 M3"}));
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M2", "A1 M1", "A1 M2", "A2 M1", "A2 M2"}));
     QCOMPARE(h.list.messages()[5].subject, QString("Also kept"));
     QCOMPARE(h.rejected.size(), 3);
     for (const RejectedMessage &m : h.rejected) {

@@ -11,9 +11,9 @@ namespace testsupport
 {
 
 struct RecordingHost : ListCommandHost {
-    QString key;
+    std::optional<ListedMessage> selection; // the message the user selected
     QStringList calls;
-    QString selectedKey() const override { return key; }
+    std::optional<ListedMessage> selectedMessage() const override { return selection; }
     void ApplyMinStyle() override { calls << QStringLiteral("ApplyMinStyle"); }
     void OpenConfiguration() override { calls << QStringLiteral("OpenConfiguration"); }
     void ShowHelp() override { calls << QStringLiteral("ShowHelp"); }
@@ -47,8 +47,8 @@ struct ListCommandsHarness : CheckHarness {
         message.uniqueId = uniqueId;
         message.to = message.date = QStringLiteral("<NotFound>");
         list.add(message);
-        if (host.key.isEmpty())
-            host.key = key;
+        if (!host.selection)
+            host.selection = message;
     }
 
     QStringList messageBoxes() const

@@ -40,6 +40,7 @@ private slots:
     void deletionFindsTheMessageByItsUniqueId();
     void deletionOfAMessageNoLongerThere();
     void deletionWithoutUidlLeavesAChangedMessage();
+    void deletionAfterTheChecksOwnDeletion();
     void deletionThatTimesOutKeepsTheItem();
     void deletionTheServerRefusesKeepsTheItem_data();
     void deletionTheServerRefusesKeepsTheItem();
@@ -240,6 +241,35 @@ void TestListCommands::deletionWithoutUidlLeavesAChangedMessage()
     QCOMPARE(h.list.rowCount(), 1);
     QCOMPARE(h.messageBoxes().size(), 1);
     QVERIFY(!h.cycle.Busy());
+}
+
+void TestListCommands::deletionAfterTheChecksOwnDeletion()
+{
+    // A server without UIDL: the check deletes message 2 of three, so the server numbers the
+    // third one 2 from then on, and the list's deletion must find it there.
+    const QByteArray third = "From: Cy <cy@example.org>\r\nSubject: third\r\n";
+    ScriptedPop3Server server;
+    server.login({100, 200, 300}, "user", "secret", false);
+    server.expect("TOP 1 1").send(top("From: Ann <ann@example.org>\r\nSubject: first\r\n"));
+    server.expect("TOP 2 1").send(top("From: Spammer <spam@junk.example>\r\nSubject: second\r\n"));
+    server.expect("DELE 2").send("+OK\r\n");
+    server.expect("TOP 3 1").send(top(third)).expect("QUIT").send("+OK\r\n");
+    server.nextConnection().login({100, 300}, "user", "secret", false);
+    server.expect("TOP 2 1").send(top(third)).expect("DELE 2").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
+    ListCommandsHarness h(20);
+    h.addAccount("A", "user", "secret", server.port());
+    h.loadConfig().AddBlockedSender("Spammer <spam@junk.example>");
+
+    h.cycle.CheckMail();
+    QCOMPARE(h.keys(), (QStringList{"A0 M1", "A0 M2"}));
+    QCOMPARE(h.list.messages()[1].from, QString("Cy <cy@example.org>"));
+
+    h.commands.DeleteServerMessage("A0 M2");
+    QTRY_VERIFY(server.finished());
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
+    QCOMPARE(h.outcomes, QList<DeletionOutcome>{DeletionOutcome::Deleted});
+    QCOMPARE(h.keys(), QStringList{"A0 M1"});
+    QVERIFY(h.errors.isEmpty());
 }
 
 void TestListCommands::deletionThatTimesOutKeepsTheItem()

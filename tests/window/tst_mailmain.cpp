@@ -1,5 +1,6 @@
 // The main window on Qt's offscreen platform: timer, minimise styles, tray menu, columns, list
 // menu and the commands that reach the window.
+#include "ScriptedPop3Server.h"
 #include "WindowHarness.h"
 #include "main/CheckCycle.h"
 #include "main/ColumnLayout.h"
@@ -19,7 +20,7 @@ namespace
 {
 const QString HideWarning = QStringLiteral("Hot Key not enabled! Are you\r\nsure you want to hide Mailvane?");
 
-ListedMessage message(const QString &key, const QString &from)
+ListedMessage message(const QString &key, const QString &from, const QString &uniqueId = {})
 {
     ListedMessage m;
     m.key = key;
@@ -27,7 +28,22 @@ ListedMessage message(const QString &key, const QString &from)
     m.subject = QStringLiteral("Subject");
     m.sizeBytes = 100;
     m.account = QStringLiteral("A");
+    m.uniqueId = uniqueId;
     return m;
+}
+
+// Account "A" of the harness on this port.
+void setPort(WindowHarness &h, quint16 port)
+{
+    h.temp.store()
+        .root(RegistryStore::Root::LocalMachine)
+        .subKey(QStringLiteral("Software\\Corvanta\\Mailvane 1.0\\Accounts\\A"))
+        .setValue(RegValue{QStringLiteral("Port"), RegType::DWord, int(port)});
+}
+
+QByteArray top(const QByteArray &headers)
+{
+    return "+OK\r\n" + headers + "\r\nbody\r\n.\r\n";
 }
 } // namespace
 
@@ -49,6 +65,11 @@ private slots:
     void doubleClickAndHotKeyWaitForTheConfigurationDialog();
     void columnWidths();
     void listMenuFollowsTheList();
+    void listCommandsActOnTheMessageChosenBeforeARefill_data();
+    void listCommandsActOnTheMessageChosenBeforeARefill();
+    void selectionSurvivesARefillThatKeepsTheMessage();
+    void listMenuOpenedDuringACheckFollowsTheRenumbering();
+    void keyboardReachesTheListAndTheToolbar();
     void toolbarRefusesWhileBusy();
     void helpOpensTheManual();
     void statusPanelsReadTheirText();
@@ -362,6 +383,191 @@ void TestMailMain::listMenuFollowsTheList()
     QVERIFY(h.action("mnuDelMessage")->isEnabled());
     QVERIFY(h.action("mnuAddBlock")->isEnabled());
     QCOMPARE(w.selectedKey(), QString("A0 M1"));
+}
+
+void TestMailMain::listCommandsActOnTheMessageChosenBeforeARefill_data()
+{
+    QTest::addColumn<bool>("byMenu");
+    QTest::newRow("the list menu") << true;
+    QTest::newRow("the toolbar's Delete") << false;
+}
+
+void TestMailMain::listCommandsActOnTheMessageChosenBeforeARefill()
+{
+    // The menu is opened on the fourth row, or that row selected for the toolbar's Delete; then a
+    // timer check refills the list, whose first row is now another sender's message.
+    QFETCH(bool, byMenu);
+    ScriptedPop3Server server;
+    server.login({100, 200});
+    server.expect("TOP 1 1").send(top("From: Nina <nina@example.org>\r\nSubject: new\r\n"));
+    server.expect("TOP 2 1").send(top("From: Otto <otto@example.org>\r\nSubject: new\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, server.port());
+    frmMailMain &w = h.open();
+    w.showNormal();
+    for (int n = 1; n <= 4; ++n)
+        w.messageList().add(message(QString("A0 M%1").arg(n), QString("Sender%1 <s%1@example.org>").arg(n),
+                                    QString("old-%1").arg(n)));
+    auto *lv = w.findChild<QTreeView *>("LV");
+    const QPoint row3 = lv->visualRect(w.messageList().index(3, 0)).center();
+    QTest::mouseClick(lv->viewport(), byMenu ? Qt::RightButton : Qt::LeftButton, {}, row3);
+    QCOMPARE(w.selectedKey(), QString("A0 M4"));
+    QCOMPARE(h.menu("RtClickMessage")->isVisible(), byMenu);
+
+    w.checkCycle().CheckMail();
+    QCOMPARE(w.messageList().rowCount(), 2);
+    QCOMPARE(server.connectionCount(), 1);
+    h.menu("RtClickMessage")->hide();
+
+    if (byMenu) {
+        h.action("mnuAddBlock")->trigger();
+        QCOMPARE(w.panel(3), QString("The message is no longer in the list"));
+        QCOMPARE(w.Config()->NumberOfBlocked(), qint16(0));
+        w.setPanel(3, {});
+        h.action("mnuDelMessage")->trigger();
+    } else {
+        h.action("Delete")->trigger();
+    }
+    QCOMPARE(w.panel(3), QString("The message is no longer in the list"));
+    QCOMPARE(server.connectionCount(), 1); // no deletion was tried
+    QCOMPARE(w.messageList().rowCount(), 2);
+    QVERIFY(h.temp.prompter.calls.isEmpty());
+}
+
+void TestMailMain::selectionSurvivesARefillThatKeepsTheMessage()
+{
+    // The user selects the fourth message; a check lists the same four again, and the toolbar's
+    // Delete then deletes that one.
+    ScriptedPop3Server server;
+    server.login({100, 100, 100, 100});
+    for (int n = 1; n <= 4; ++n)
+        server.expect("TOP " + QByteArray::number(n) + " 1")
+            .send(top("From: Sender" + QByteArray::number(n) + "\r\nSubject: Subject\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    server.nextConnection().login({100, 100, 100, 100});
+    server.expect("DELE 4").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, server.port());
+    frmMailMain &w = h.open();
+    w.showNormal();
+    for (int n = 1; n <= 4; ++n) {
+        ListedMessage listed =
+            message(QString("A0 M%1").arg(n), QString("Sender%1").arg(n), QString("uid-%1").arg(n));
+        listed.to = listed.date = QStringLiteral("<NotFound>");
+        w.messageList().add(listed);
+    }
+    auto *lv = w.findChild<QTreeView *>("LV");
+    QTest::mouseClick(lv->viewport(), Qt::LeftButton, {},
+                      lv->visualRect(w.messageList().index(3, 0)).center());
+
+    w.checkCycle().CheckMail();
+    QCOMPARE(w.messageList().rowCount(), 4);
+    QCOMPARE(lv->currentIndex().row(), 3);
+    QCOMPARE(w.selectedKey(), QString("A0 M4"));
+    h.action("Delete")->trigger();
+    QTRY_VERIFY(server.finished());
+    QVERIFY2(server.unexpected().isEmpty(), server.unexpected());
+    QCOMPARE(w.messageList().rowCount(), 3);
+    QVERIFY(!w.messageList().find("A0 M4"));
+}
+
+void TestMailMain::listMenuOpenedDuringACheckFollowsTheRenumbering()
+{
+    // The check deletes message 1 of three; the menu is opened on message 2 while message 3 is
+    // read. Once the deletion is confirmed, message 2 is A0 M1, and Block Sender still acts on it.
+    ScriptedPop3Server server;
+    server.login({100, 100, 100}, "user", "secret", false);
+    server.expect("TOP 1 1").send(top("From: Spammer <spam@junk.example>\r\nSubject: s\r\n"));
+    server.expect("DELE 1").send("+OK\r\n");
+    server.expect("TOP 2 1").send(top("From: Ann <ann@example.org>\r\nSubject: s\r\n"));
+    server.expect("TOP 3 1").send(top("From: Ben <ben@example.org>\r\nSubject: s\r\n"));
+    server.expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, server.port());
+    h.configure([](POPConfig &c) { c.AddBlockedSender("Spammer <spam@junk.example>"); });
+    frmMailMain &w = h.open();
+    w.showNormal();
+    auto *lv = w.findChild<QTreeView *>("LV");
+    connect(&server, &ScriptedPop3Server::commandReceived, this, [&](const QByteArray &line) {
+        if (line == "TOP 3 1")
+            QTest::mouseClick(lv->viewport(), Qt::RightButton, {},
+                              lv->visualRect(w.messageList().index(0, 0)).center());
+    });
+
+    w.checkCycle().CheckMail();
+    QVERIFY(h.menu("RtClickMessage")->isVisible());
+    h.menu("RtClickMessage")->hide();
+    QCOMPARE(w.messageList().messages()[0].key, QString("A0 M1"));
+    h.action("mnuAddBlock")->trigger();
+    QVERIFY(w.Config()->IsBlocked("Ann <ann@example.org>"));
+    QCOMPARE(w.Config()->NumberOfBlocked(), qint16(2));
+}
+
+void TestMailMain::keyboardReachesTheListAndTheToolbar()
+{
+    ScriptedPop3Server silent; // accepts and never greets
+    ScriptedPop3Server server;
+    server.login({100, 200}).expect("DELE 2").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
+    WindowHarness h;
+    h.addAccount("A");
+    setPort(h, silent.port());
+    frmMailMain &w = h.open();
+    w.showNormal();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *lv = w.findChild<QTreeView *>("LV");
+    lv->setFocus();
+
+    // The toolbar's commands have shortcuts: refused while busy, each one beeps.
+    w.checkCycle().setBusy(true);
+    const QList<QKeyCombination> refused{Qt::CTRL | Qt::Key_R, QKeyCombination(Qt::Key_F5),
+                                         Qt::CTRL | Qt::Key_L, Qt::CTRL | Qt::Key_Q};
+    for (const QKeyCombination key : refused)
+        QTest::keyClick(lv, key.key(), key.keyboardModifiers());
+    QCOMPARE(h.beeper.beeps, refused.size());
+    QVERIFY(w.isVisible());
+    w.checkCycle().setBusy(false);
+
+    // Esc cancels a check that waits for a server.
+    connect(&silent, &ScriptedPop3Server::clientConnected, this,
+            [&] { QTest::keyClick(lv, Qt::Key_Escape); });
+    QSignalSpy finished(&w.checkCycle(), &CheckCycle::checkFinished);
+    QTest::keyClick(lv, Qt::Key_F5);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(silent.connectionCount(), 1);
+    QVERIFY(!w.checkCycle().Busy());
+
+    setPort(h, server.port());
+    w.OpenConfiguration(); // takes the new port over
+    w.messageList().add(message("A0 M1", "Ann <ann@example.org>", "uid-1"));
+    w.messageList().add(message("A0 M2", "Ben <ben@example.org>", "uid-2"));
+    QTest::keyClick(lv, Qt::Key_Down);
+    QCOMPARE(w.selectedKey(), QString("A0 M2"));
+    QMenu *menu = h.menu("RtClickMessage");
+
+    // The menu key and Shift+F10 open the list menu on the current row.
+    QTest::keyClick(lv, Qt::Key_Menu);
+    QVERIFY(menu->isVisible());
+    QVERIFY(h.action("mnuAddBlock")->isEnabled());
+    menu->hide();
+    QTest::keyClick(lv, Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY(menu->isVisible());
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Return}) // "Block Sender"
+        QTest::keyClick(menu, key);
+    QVERIFY(!menu->isVisible());
+    QVERIFY(w.Config()->IsBlocked("Ben <ben@example.org>"));
+    QCOMPARE(w.Config()->NumberOfBlocked(), qint16(1));
+
+    // Delete runs "Delete Message" on the current row.
+    QTest::keyClick(lv, Qt::Key_Delete);
+    QTRY_VERIFY(server.finished());
+    QCOMPARE(w.messageList().rowCount(), 1);
+    QCOMPARE(w.messageList().messages()[0].key, QString("A0 M1"));
+    QVERIFY(h.temp.prompter.calls.isEmpty());
 }
 
 void TestMailMain::toolbarRefusesWhileBusy()
