@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test. Usage: scripts/test.sh [--sanitize] [ctest arguments...]
+#                                    scripts/test.sh --fuzz [SECONDS]   (see scripts/fuzz.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = --fuzz ]; then
+  shift
+  exec "$root/scripts/fuzz.sh" "$@"
+fi
 
 mode=()
 if [ "${1:-}" = --sanitize ]; then

@@ -19,7 +19,8 @@ const char *const kUsage = R"(Usage:
 
 KEY is a full key path such as "HKEY_LOCAL_MACHINE\Software\Corvanta\Mailvane 1.0".
 Besides [key] sections and "Name"="text", "Name"=dword:0000000a and @="text" values, an import
-takes [-key] to remove a key and "Name"=- to remove a value.
+takes [-key] to remove a key and "Name"=- to remove a value. Keys go at most 512 levels deep
+below their root key.
 
 The store is $MAILVANE_REGISTRY when that is set, else
 $XDG_CONFIG_HOME/mailvane/registry.sqlite3 (~/.config/mailvane/registry.sqlite3).

@@ -54,9 +54,9 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const
         return {};
     switch (index.column()) {
     case From:
-        return decodeHeaderForDisplay(message.from);
+        return m_shown[index.row()].from;
     case Subject:
-        return decodeHeaderForDisplay(message.subject);
+        return m_shown[index.row()].subject;
     case Size:
         return message.size;
     case Account:
@@ -77,6 +77,7 @@ void MessageListModel::clear()
 {
     beginResetModel();
     m_messages.clear();
+    m_shown.clear();
     endResetModel();
 }
 
@@ -85,6 +86,7 @@ void MessageListModel::add(const ListedMessage &message)
     const int row = int(m_messages.size());
     beginInsertRows({}, row, row);
     m_messages.append(message);
+    m_shown.append({decodeHeaderForDisplay(message.from), decodeHeaderForDisplay(message.subject)});
     endInsertRows();
 }
 
@@ -102,6 +104,7 @@ bool MessageListModel::remove(const QString &key)
         if (m_messages[row].key == key) {
             beginRemoveRows({}, row, row);
             m_messages.removeAt(row);
+            m_shown.removeAt(row);
             endRemoveRows();
             return true;
         }

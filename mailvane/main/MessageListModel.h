@@ -71,5 +71,12 @@ public:
     static QString sizeText(int bytes);
 
 private:
+    // From and Subject as shown, decoded once when the message is added.
+    struct Shown {
+        QString from;
+        QString subject;
+    };
+
     QList<ListedMessage> m_messages;
+    QList<Shown> m_shown; // one per message, in the same order
 };

@@ -53,7 +53,6 @@ struct KeyOp {
     bool remove;
 };
 struct ValueOp {
-    QStringList path;
     QString name;
     std::optional<RegValue> value; // nothing: remove
 };
@@ -102,11 +101,16 @@ QString parseQuoted(const QString &line, qsizetype &pos)
     throw ParseError{QStringLiteral("missing closing quote")};
 }
 
+// The registry's own limit on how deep keys go below a root key.
+constexpr qsizetype MaxKeyDepth = 512;
+
 QStringList parseKeyPath(const QString &text)
 {
     const QStringList path = text.split(QLatin1Char('\\'));
     if (path.contains(QString()))
         throw ParseError{QStringLiteral("empty key name in \"%1\"").arg(text)};
+    if (path.size() - 1 > MaxKeyDepth)
+        throw ParseError{QStringLiteral("key deeper than %1 levels").arg(MaxKeyDepth)};
     const QString root = registryNameKey(path.first());
     if (root != RegistryStore::rootName(RegistryStore::Root::LocalMachine) &&
         root != RegistryStore::rootName(RegistryStore::Root::CurrentUser))
@@ -114,9 +118,9 @@ QStringList parseKeyPath(const QString &text)
     return path;
 }
 
-ValueOp parseValueLine(const QString &line, const QStringList &section)
+ValueOp parseValueLine(const QString &line)
 {
-    ValueOp op{section, {}, {}};
+    ValueOp op{{}, {}};
     qsizetype pos = 0;
     if (line.startsWith(QLatin1Char('@')))
         pos = 1;
@@ -152,7 +156,7 @@ QList<Op> parse(const QByteArray &content, RegImportResult &result)
     QList<Op> ops;
     const QList<QByteArray> lines = content.split('\n');
     bool header = false;
-    std::optional<QStringList> section;
+    bool inSection = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         result.line = int(i + 1);
         QByteArray bytes = lines.at(i);
@@ -177,11 +181,11 @@ QList<Op> parse(const QByteArray &content, RegImportResult &result)
             if (remove && path.size() == 1)
                 throw ParseError{QStringLiteral("a root key cannot be removed")};
             ops.append({int(i + 1), KeyOp{path, remove}});
-            section = remove ? std::nullopt : std::optional(path);
+            inSection = !remove;
         } else if (line.startsWith(QLatin1Char('"')) || line.startsWith(QLatin1Char('@'))) {
-            if (!section)
+            if (!inSection)
                 throw ParseError{QStringLiteral("a value outside a key section")};
-            ops.append({int(i + 1), parseValueLine(line, *section)});
+            ops.append({int(i + 1), parseValueLine(line)});
         } else {
             throw ParseError{QStringLiteral("not a key or value line")};
         }
@@ -193,21 +197,21 @@ QList<Op> parse(const QByteArray &content, RegImportResult &result)
     return ops;
 }
 
-bool apply(RegistryStore &store, const Op &op)
+// Applies one line. section is the key of the last [key] line, which the value lines after it name.
+bool apply(RegistryStore &store, const Op &op, RegistryKey &section)
 {
     if (const auto *k = std::get_if<KeyOp>(&op.op)) {
         if (k->remove) {
             const RegistryKey parent = store.open(k->path.mid(0, k->path.size() - 1).join(QLatin1Char('\\')));
             parent.removeSubKey(k->path.last()); // a missing key is no error
+            section = {};
             return true;
         }
-        RegistryKey key = store.open(k->path.first());
-        for (const QString &name : k->path.mid(1))
-            key = key.addSubKey(name);
-        return key.isValid();
+        section = store.open(k->path.first()).addSubKeyPath(k->path.mid(1));
+        return section.isValid();
     }
     const auto &v = std::get<ValueOp>(op.op);
-    const RegistryKey key = store.open(v.path.join(QLatin1Char('\\')));
+    const RegistryKey &key = section;
     if (!v.value) {
         key.removeValue(v.name);
         return key.isValid();
@@ -245,8 +249,9 @@ RegImportResult importRegFile(RegistryStore &store, const QByteArray &content)
     }
     result.line = 0;
     result.ok = store.transaction([&] {
+        RegistryKey section;
         for (const Op &op : std::as_const(ops)) {
-            if (!apply(store, op)) {
+            if (!apply(store, op, section)) {
                 result.line = op.line;
                 return false;
             }

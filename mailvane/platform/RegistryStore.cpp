@@ -247,24 +247,48 @@ RegistryKey RegistryKey::subKey(const QString &path) const
             key.m_names.append(child->name);
             continue;
         }
-        RegistryKey stored = m_store->storedSubKey(key, name);
-        key = stored.isValid() ? stored : m_store->viewSubKey(key, name);
+        if (!key.descend(name, false))
+            key = m_store->viewSubKey(key, name);
     }
     return key;
 }
 
 RegistryKey RegistryKey::addSubKey(const QString &name) const
 {
+    RegistryKey key = *this;
+    return key.descend(name, true) ? key : RegistryKey();
+}
+
+RegistryKey RegistryKey::addSubKeyPath(const QStringList &names) const
+{
+    RegistryKey key = *this;
+    for (const QString &name : names) {
+        if (!key.descend(name, true))
+            return {};
+    }
+    return key;
+}
+
+bool RegistryKey::descend(const QString &name, bool add)
+{
     if (!isValid() || m_node || !validKeyName(name))
-        return {};
-    if (RegistryKey existing = m_store->storedSubKey(*this, name); existing.isValid())
-        return existing;
-    const int rc = m_store->write("INSERT INTO keys(parent, name, nkey) VALUES(?, ?, ?)",
-                                  {m_id, name, registryNameKey(name)});
-    if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
-        return {};
-    // A constraint failure means another process added it meanwhile.
-    return m_store->storedSubKey(*this, name);
+        return false;
+    auto found = m_store->findStoredSubKey(m_id, name);
+    if (!found && add) {
+        const int rc = m_store->write("INSERT INTO keys(parent, name, nkey) VALUES(?, ?, ?)",
+                                      {m_id, name, registryNameKey(name)});
+        if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
+            return false;
+        // A constraint failure means another process added it meanwhile.
+        found = m_store->findStoredSubKey(m_id, name);
+    }
+    if (!found)
+        return false;
+    // Appending in place keeps a walk down many levels linear in the path's length.
+    m_id = found->first;
+    m_names.append(found->second);
+    m_path += QLatin1Char('\\') + found->second;
+    return true;
 }
 
 bool RegistryKey::removeSubKey(const QString &name) const
@@ -462,15 +486,29 @@ RegistryKey RegistryStore::makeKey(qint64 id, int root, const QStringList &names
     return key;
 }
 
-RegistryKey RegistryStore::storedSubKey(const RegistryKey &parent, const QString &name)
+std::optional<std::pair<qint64, QString>> RegistryStore::findStoredSubKey(qint64 parent, const QString &name)
 {
-    Query q(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?",
-            {parent.m_id, registryNameKey(name)});
-    if (!q.next())
-        return {};
-    const QString stored = q.text(1);
-    return makeKey(q.integer(0), parent.m_root, parent.m_names + QStringList{stored},
-                   parent.m_path + QLatin1Char('\\') + stored);
+    // Every level of every key path passes here: the statement is prepared once per connection.
+    if (!m_findSubKey &&
+        sqlite3_prepare_v3(m_db, "SELECT id, name FROM keys WHERE parent = ? AND nkey = ?", -1,
+                           SQLITE_PREPARE_PERSISTENT, &m_findSubKey, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_findSubKey);
+        m_findSubKey = nullptr;
+        return std::nullopt;
+    }
+    const QByteArray nkey = registryNameKey(name).toUtf8();
+    std::optional<std::pair<qint64, QString>> found;
+    if (sqlite3_bind_int64(m_findSubKey, 1, parent) == SQLITE_OK &&
+        sqlite3_bind_text(m_findSubKey, 2, nkey.constData(), int(nkey.size()), SQLITE_STATIC) == SQLITE_OK &&
+        sqlite3_step(m_findSubKey) == SQLITE_ROW) {
+        found =
+            std::pair(sqlite3_column_int64(m_findSubKey, 0),
+                      QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_findSubKey, 1)),
+                                        sqlite3_column_bytes(m_findSubKey, 1)));
+    }
+    sqlite3_reset(m_findSubKey);
+    sqlite3_clear_bindings(m_findSubKey);
+    return found;
 }
 
 RegistryKey RegistryStore::viewSubKey(const RegistryKey &parent, const QString &name)
@@ -665,6 +703,7 @@ bool RegistryStore::isOurStore(bool *corrupt)
 // the copy fails the file stays open for reading.
 void RegistryStore::serveCopyInMemory()
 {
+    forgetStatements();
     sqlite3 *file = m_db;
     m_db = nullptr;
     bool ok = openDatabase(SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY);
@@ -710,8 +749,15 @@ void RegistryStore::moveAside()
              .arg(QDir::toNativeSeparators(m_path), QDir::toNativeSeparators(aside)));
 }
 
+void RegistryStore::forgetStatements()
+{
+    sqlite3_finalize(m_findSubKey);
+    m_findSubKey = nullptr;
+}
+
 void RegistryStore::closeDatabase()
 {
+    forgetStatements();
     if (m_db)
         sqlite3_close_v2(m_db);
     m_db = nullptr;

@@ -8,10 +8,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class Prompter;
 class RegistryStore;
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The two value types the store keeps, numbered as the Windows registry numbers them.
 enum class RegType { String = 1, DWord = 4 };
@@ -53,6 +55,8 @@ public:
     RegistryKey subKey(const QString &path) const;
     // Adds a subkey, or opens it when it exists. Fails for an empty name or one with a backslash.
     RegistryKey addSubKey(const QString &name) const;
+    // Adds the subkeys of a path, one level after the other, opening those that exist.
+    RegistryKey addSubKeyPath(const QStringList &names) const;
     // Removes a subkey with everything below it. Fails when it is missing.
     bool removeSubKey(const QString &name) const;
     int subKeyCount() const;
@@ -79,6 +83,9 @@ public:
 
 private:
     friend class RegistryStore;
+    // Moves this handle down to a stored subkey, added first when missing and add is set.
+    bool descend(const QString &name, bool add);
+
     RegistryStore *m_store = nullptr;
     qint64 m_id = 0; // stored key
     QString m_path;
@@ -145,18 +152,22 @@ private:
     void serveCopyInMemory();
     void moveAside();
     void closeDatabase();
+    // Finalises the statements kept for the open connection.
+    void forgetStatements();
     void tell(const QString &text);
     // Runs one change; reports the first failure of a store that cannot be written.
     int write(const char *sql, const QVariantList &args);
     bool writeOk(const char *sql, const QVariantList &args);
 
     RegistryKey makeKey(qint64 id, int root, const QStringList &names, const QString &path);
-    RegistryKey storedSubKey(const RegistryKey &parent, const QString &name);
+    // The id and stored name of a parent's stored subkey.
+    std::optional<std::pair<qint64, QString>> findStoredSubKey(qint64 parent, const QString &name);
     RegistryKey viewSubKey(const RegistryKey &parent, const QString &name);
 
     QString m_path;
     Prompter *m_prompter;
     sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_findSubKey = nullptr; // kept prepared: see findStoredSubKey
     bool m_writable = false;
     bool m_toldWriteFailure = false;
     int m_transactionDepth = 0;

@@ -70,6 +70,18 @@ void TestHeaderDecoder::decodes_data()
     QTest::newRow("blank inside word") << wire("=?UTF-8?Q?a b?=") << u"=?UTF-8?Q?a b?="_qs;
     QTest::newRow("malformed beside good word")
         << wire("=?UTF-8?X?abc?= =?UTF-8?Q?d?=") << u"=?UTF-8?X?abc?= d"_qs;
+    QTest::newRow("split character beside an undecodable word")
+        << wire("=?UTF-8?Q?K=C3?= =?UTF-8?Q?=B6ln?= =?UTF-8?Q?=FF?=") << u"Köln=?UTF-8?Q?=FF?="_qs;
+    // Far longer than any mailer writes: the search for a word's end stops before it.
+    const QString longWord = u"=?UTF-8?Q?"_qs + QString(300, u'x') + u"?="_qs;
+    QTest::newRow("word longer than the look-ahead") << longWord << longWord;
+    // Decoders that pass unpaired surrogates through without an error.
+    QTest::newRow("lone surrogate from UTF-16") << wire("=?UTF-16BE?B?2AA=?=") << u"=?UTF-16BE?B?2AA=?="_qs;
+    QTest::newRow("lone surrogate from UTF-7") << wire("=?UTF-7?Q?+2AA-?=") << u"=?UTF-7?Q?+2AA-?="_qs;
+    QTest::newRow("beyond Unicode from UTF-32")
+        << wire("=?UTF-32BE?B?AEgAaQ==?=") << u"=?UTF-32BE?B?AEgAaQ==?="_qs;
+    QTest::newRow("beyond Unicode from UTF-32, unpadded")
+        << wire("=?UTF32?B?AEgAaQ?=") << u"=?UTF32?B?AEgAaQ?="_qs;
 
     // Raw 8-bit bytes: valid UTF-8 as UTF-8, any other byte as Latin-1, mixed in one header.
     QTest::newRow("raw UTF-8") << wire("J\xC3\xB6rg \xE6\x97\xA5\xE6\x9C\xAC") << u"Jörg 日本"_qs;

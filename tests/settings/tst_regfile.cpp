@@ -40,6 +40,7 @@ private slots:
     void removals();
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
+    void keysDownToTheDeepestLevel();
     void commandLineTool();
     void accountSecurityThroughTheTool();
 };
@@ -113,6 +114,9 @@ void TestRegFile::refusedFileChangesNothing_data()
     QTest::newRow("root removed") << "REGEDIT4\n" + key + "[-HKEY_CURRENT_USER]\n" << 4;
     QTest::newRow("not UTF-8") << "REGEDIT4\n" + key + "\"a\"=\"\xff\"\n" << 4;
     QTest::newRow("stray line") << "REGEDIT4\n" + key + "junk\n" << 4;
+    QTest::newRow("key deeper than 512 levels")
+        << "REGEDIT4\n" + key + "[HKEY_CURRENT_USER" + QByteArray("\\k").repeated(513) + "]\n"
+        << 4;
 }
 
 void TestRegFile::refusedFileChangesNothing()
@@ -127,6 +131,18 @@ void TestRegFile::refusedFileChangesNothing()
     QVERIFY(!result.error.isEmpty());
     QCOMPARE(result.line, line);
     QCOMPARE(exportRegFile(temp.store()), before);
+}
+
+void TestRegFile::keysDownToTheDeepestLevel()
+{
+    TempStore temp;
+    const QByteArray path = "HKEY_CURRENT_USER" + QByteArray("\\Level").repeated(512);
+    const QByteArray file = "REGEDIT4\n[" + path + "]\n\"Depth\"=dword:00000200\n";
+    const RegImportResult result = importRegFile(temp.store(), file);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    const RegistryKey deepest = temp.store().open(QString::fromLatin1(path));
+    QCOMPARE(deepest.value(QStringLiteral("Depth"))->data.toUInt(), 512u);
+    QCOMPARE(deepest.fullPath(), QLatin1Char('\\') + QString::fromLatin1(path));
 }
 
 void TestRegFile::commandLineTool()
