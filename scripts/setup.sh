@@ -17,7 +17,7 @@ packages=(
   # running: the certificate authorities that TLS connections trust
   ca-certificates
   # tests and demo
-  dovecot-pop3d openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
+  dovecot-pop3d dovecot-imapd openssl xvfb xdotool trayer python3 sqlite3 dbus pulseaudio gnome-keyring
   desktop-file-utils appstream
   # the fuzz targets (scripts/test.sh --fuzz): clang with libFuzzer and its sanitizer runtimes
   clang libclang-rt-14-dev
